@@ -293,12 +293,12 @@ void add(const KeyName &name, const Options &options)
         throw Failure{2, "unknown type " + options.type + " (REG_SZ, REG_EXPAND_SZ, REG_DWORD or REG_BINARY)."};
     if (!options.valueName && options.data)
         throw Failure{2, "-d needs -v NAME or --ve."};
-    const OpenKey key(name, KEY_WRITE, true);
-    if (!options.valueName)
-        return;
     std::string data = parseData(*type, options.data.value_or(*type == REG_DWORD ? "0" : ""));
     if (*type == REG_SZ || *type == REG_EXPAND_SZ)
         data += '\0';
+    const OpenKey key(name, KEY_WRITE, true);
+    if (!options.valueName)
+        return;
     check(RegSetValueEx(key.get(), options.valueName->c_str(), *type, reinterpret_cast<const BYTE *>(data.data()),
                         static_cast<DWORD>(data.size())),
           name.display());

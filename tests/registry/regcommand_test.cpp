@@ -1,0 +1,152 @@
+// The clipvane-reg command, run as a user or an administrator would.
+
+#include "registry/winreg.h"
+#include "support/scratchregistry.h"
+
+#include <gtest/gtest.h>
+
+using namespace tavrelo::registry;
+
+namespace {
+
+ProcessResult reg(const QStringList &arguments)
+{
+    return runProgram(QStringLiteral(CLIPVANE_REG_COMMAND), arguments);
+}
+
+QString key(const char *path) { return QString::fromUtf8(path); }
+
+} // namespace
+
+TEST(RegCommand, addsQueriesAndDeletesEveryType)
+{
+    ScratchRegistry registry;
+    const QString settings = key("HKCU\\Software\\Tavrelo\\Quillet\\Quillet");
+    EXPECT_EQ(reg({QStringLiteral("add"), settings, QStringLiteral("-v"), QStringLiteral("LastFile"), QStringLiteral("-d"),
+                   QStringLiteral("/home/zoë/My \"Clips\".t-q")})
+                  .exitCode,
+              0);
+    EXPECT_EQ(reg({QStringLiteral("add"), settings, QStringLiteral("-v"), QStringLiteral("SortBy"), QStringLiteral("-t"),
+                   QStringLiteral("REG_DWORD"), QStringLiteral("-d"), QStringLiteral("-1")})
+                  .exitCode,
+              0);
+    EXPECT_EQ(reg({QStringLiteral("add"), settings, QStringLiteral("-v"), QStringLiteral("Pane"), QStringLiteral("-t"),
+                   QStringLiteral("reg_dword"), QStringLiteral("-d"), QStringLiteral("0x1F")})
+                  .exitCode,
+              0);
+    EXPECT_EQ(reg({QStringLiteral("add"), settings, QStringLiteral("-v"), QStringLiteral("WindowPos"), QStringLiteral("-t"),
+                   QStringLiteral("REG_BINARY"), QStringLiteral("-d"), QStringLiteral("2c000000FF")})
+                  .exitCode,
+              0);
+    EXPECT_EQ(reg({QStringLiteral("add"), settings, QStringLiteral("--ve"), QStringLiteral("-t"),
+                   QStringLiteral("REG_EXPAND_SZ"), QStringLiteral("-d"), QStringLiteral("%HOME%/x")})
+                  .exitCode,
+              0);
+
+    const ProcessResult all = reg({QStringLiteral("query"), settings});
+    EXPECT_EQ(all.exitCode, 0) << all.err;
+    EXPECT_EQ(all.out, "HKEY_CURRENT_USER\\Software\\Tavrelo\\Quillet\\Quillet\n"
+                       "    LastFile    REG_SZ    /home/zoë/My \"Clips\".t-q\n"
+                       "    SortBy    REG_DWORD    0xffffffff\n"
+                       "    Pane    REG_DWORD    0x1f\n"
+                       "    WindowPos    REG_BINARY    2C000000FF\n"
+                       "    (Default)    REG_EXPAND_SZ    %HOME%/x\n"
+                       "\n");
+
+    const ProcessResult one = reg({QStringLiteral("query"), key("hkey_current_user\\software\\tavrelo\\quillet\\quillet"),
+                                   QStringLiteral("-v"), QStringLiteral("sortby")});
+    EXPECT_EQ(one.out, "HKEY_CURRENT_USER\\software\\tavrelo\\quillet\\quillet\n    SortBy    REG_DWORD    0xffffffff\n");
+
+    EXPECT_EQ(reg({QStringLiteral("delete"), settings, QStringLiteral("-v"), QStringLiteral("SortBy")}).exitCode, 0);
+    EXPECT_EQ(reg({QStringLiteral("query"), settings, QStringLiteral("-v"), QStringLiteral("SortBy")}).exitCode, 1);
+    EXPECT_EQ(reg({QStringLiteral("delete"), settings, QStringLiteral("--va")}).exitCode, 0);
+    EXPECT_EQ(reg({QStringLiteral("query"), settings}).out, "HKEY_CURRENT_USER\\Software\\Tavrelo\\Quillet\\Quillet\n\n");
+    EXPECT_EQ(reg({QStringLiteral("delete"), key("HKCU\\Software\\Tavrelo")}).exitCode, 0);
+    const ProcessResult gone = reg({QStringLiteral("query"), settings});
+    EXPECT_EQ(gone.exitCode, 1);
+    EXPECT_NE(gone.err.find("not found"), std::string::npos) << gone.err;
+}
+
+TEST(RegCommand, setsMachineDefaultsThatTheProgramReads)
+{
+    ScratchRegistry registry;
+    ASSERT_EQ(reg({QStringLiteral("add"), key("HKLM\\Software\\Clients\\Mail"), QStringLiteral("--ve"),
+                   QStringLiteral("-d"), QStringLiteral("Bridge")})
+                  .exitCode,
+              0);
+    HKEY mail = nullptr;
+    ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Clients\\Mail", KEY_READ, &mail), ERROR_SUCCESS);
+    char text[16];
+    DWORD size = sizeof text;
+    ASSERT_EQ(RegQueryValueEx(mail, nullptr, nullptr, reinterpret_cast<BYTE *>(text), &size), ERROR_SUCCESS);
+    EXPECT_STREQ(text, "Bridge");
+    RegCloseKey(mail);
+}
+
+TEST(RegCommand, queriesRecursivelyAndExportsAHive)
+{
+    ScratchRegistry registry;
+    reg({QStringLiteral("add"), key("HKCR\\.t-q"), QStringLiteral("--ve"), QStringLiteral("-d"),
+         QStringLiteral("Tavrelo Clipvane.File")});
+    reg({QStringLiteral("add"), key("HKCR\\CLSID\\{C588106B}\\InprocServer32"), QStringLiteral("--ve"),
+         QStringLiteral("-d"), QStringLiteral("/opt/it's/libTavreloHelpers.so")});
+
+    const ProcessResult tree = reg({QStringLiteral("query"), key("HKCR"), QStringLiteral("-s")});
+    EXPECT_EQ(tree.out, "HKEY_CLASSES_ROOT\n\n"
+                        "HKEY_CLASSES_ROOT\\.t-q\n    (Default)    REG_SZ    Tavrelo Clipvane.File\n\n"
+                        "HKEY_CLASSES_ROOT\\CLSID\n\n"
+                        "HKEY_CLASSES_ROOT\\CLSID\\{C588106B}\n\n"
+                        "HKEY_CLASSES_ROOT\\CLSID\\{C588106B}\\InprocServer32\n"
+                        "    (Default)    REG_SZ    /opt/it's/libTavreloHelpers.so\n\n");
+
+    const QString file = registry.path() + QStringLiteral("/export.reg");
+    ASSERT_EQ(reg({QStringLiteral("export"), key("HKCR\\CLSID"), file}).exitCode, 0);
+    const QByteArray text = ScratchRegistry::readFile(file);
+    EXPECT_NE(text.indexOf("Tavrelo Registry Hive 1\n"), -1) << text.constData();
+    EXPECT_NE(text.indexOf("[HKEY_CLASSES_ROOT\\CLSID\\{C588106B}\\InprocServer32]\n@=sz:\"/opt/it's/libTavreloHelpers.so\"\n"),
+              -1)
+        << text.constData();
+    EXPECT_EQ(text.indexOf(".t-q"), -1);
+
+    const ProcessResult again = reg({QStringLiteral("export"), key("HKCR\\CLSID"), file});
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_NE(again.err.find("-y"), std::string::npos);
+    EXPECT_EQ(reg({QStringLiteral("export"), key("HKCR\\CLSID"), file, QStringLiteral("-y")}).exitCode, 0);
+}
+
+TEST(RegCommand, explainsMistakesAndFails)
+{
+    ScratchRegistry registry;
+    struct Case {
+        QStringList arguments;
+        int exitCode;
+        const char *says;
+    };
+    const Case cases[] = {
+        {{}, 2, "no command"},
+        {{QStringLiteral("frobnicate"), key("HKCU\\x")}, 2, "unknown command"},
+        {{QStringLiteral("query"), key("HKEY_USERS\\x")}, 2, "does not start with"},
+        {{QStringLiteral("query")}, 2, "one key"},
+        {{QStringLiteral("add"), key("HKCU\\x"), QStringLiteral("-v")}, 2, "needs an argument"},
+        {{QStringLiteral("add"), key("HKCU\\x"), QStringLiteral("-v"), QStringLiteral("n"), QStringLiteral("-t"),
+          QStringLiteral("REG_DWORD"), QStringLiteral("-d"), QStringLiteral("4294967296")},
+         2, "not a 32-bit number"},
+        {{QStringLiteral("add"), key("HKCU\\x"), QStringLiteral("-v"), QStringLiteral("n"), QStringLiteral("-t"),
+          QStringLiteral("REG_BINARY"), QStringLiteral("-d"), QStringLiteral("abc")},
+         2, "hex bytes"},
+        {{QStringLiteral("add"), key("HKCU\\x"), QStringLiteral("-v"), QStringLiteral("n"), QStringLiteral("-t"),
+          QStringLiteral("REG_MULTI_SZ")},
+         2, "unknown type"},
+        {{QStringLiteral("add"), key("HKCU\\x"), QStringLiteral("-d"), QStringLiteral("data")}, 2, "-d needs"},
+        {{QStringLiteral("delete"), key("HKCU")}, 2, "whole root"},
+        {{QStringLiteral("delete"), key("HKCU\\absent")}, 1, "not found"},
+        {{QStringLiteral("query"), key("HKCU\\x"), QStringLiteral("--bogus")}, 2, "unknown option"},
+    };
+    for (const Case &c : cases) {
+        const ProcessResult result = reg(c.arguments);
+        EXPECT_EQ(result.exitCode, c.exitCode) << c.arguments.join(u' ').toStdString();
+        EXPECT_NE(result.err.find(c.says), std::string::npos) << result.err;
+    }
+    // Nothing was written by any of them.
+    EXPECT_FALSE(QFile::exists(registry.userHive()));
+}
