@@ -14,6 +14,15 @@ ProcessResult reg(const QStringList &arguments)
     return runProgram(QStringLiteral(CLIPVANE_REG_COMMAND), arguments);
 }
 
+// The command line as a person types it.
+ProcessResult reg(std::initializer_list<const char *> arguments)
+{
+    QStringList list;
+    for (const char *argument : arguments)
+        list << QString::fromUtf8(argument);
+    return reg(list);
+}
+
 QString key(const char *path) { return QString::fromUtf8(path); }
 
 } // namespace
@@ -21,27 +30,13 @@ QString key(const char *path) { return QString::fromUtf8(path); }
 TEST(RegCommand, addsQueriesAndDeletesEveryType)
 {
     ScratchRegistry registry;
-    const QString settings = key("HKCU\\Software\\Tavrelo\\Quillet\\Quillet");
-    EXPECT_EQ(reg({QStringLiteral("add"), settings, QStringLiteral("-v"), QStringLiteral("LastFile"), QStringLiteral("-d"),
-                   QStringLiteral("/home/zoë/My \"Clips\".t-q")})
-                  .exitCode,
-              0);
-    EXPECT_EQ(reg({QStringLiteral("add"), settings, QStringLiteral("-v"), QStringLiteral("SortBy"), QStringLiteral("-t"),
-                   QStringLiteral("REG_DWORD"), QStringLiteral("-d"), QStringLiteral("-1")})
-                  .exitCode,
-              0);
-    EXPECT_EQ(reg({QStringLiteral("add"), settings, QStringLiteral("-v"), QStringLiteral("Pane"), QStringLiteral("-t"),
-                   QStringLiteral("reg_dword"), QStringLiteral("-d"), QStringLiteral("0x1F")})
-                  .exitCode,
-              0);
-    EXPECT_EQ(reg({QStringLiteral("add"), settings, QStringLiteral("-v"), QStringLiteral("WindowPos"), QStringLiteral("-t"),
-                   QStringLiteral("REG_BINARY"), QStringLiteral("-d"), QStringLiteral("2c000000FF")})
-                  .exitCode,
-              0);
-    EXPECT_EQ(reg({QStringLiteral("add"), settings, QStringLiteral("--ve"), QStringLiteral("-t"),
-                   QStringLiteral("REG_EXPAND_SZ"), QStringLiteral("-d"), QStringLiteral("%HOME%/x")})
-                  .exitCode,
-              0);
+    const char *settingsKey = "HKCU\\Software\\Tavrelo\\Quillet\\Quillet";
+    const QString settings = key(settingsKey);
+    EXPECT_EQ(reg({"add", settingsKey, "-v", "LastFile", "-d", "/home/zoë/My \"Clips\".t-q"}).exitCode, 0);
+    EXPECT_EQ(reg({"add", settingsKey, "-v", "SortBy", "-t", "REG_DWORD", "-d", "-1"}).exitCode, 0);
+    EXPECT_EQ(reg({"add", settingsKey, "-v", "Pane", "-t", "reg_dword", "-d", "0x1F"}).exitCode, 0);
+    EXPECT_EQ(reg({"add", settingsKey, "-v", "WindowPos", "-t", "REG_BINARY", "-d", "2c000000FF"}).exitCode, 0);
+    EXPECT_EQ(reg({"add", settingsKey, "--ve", "-t", "REG_EXPAND_SZ", "-d", "%HOME%/x"}).exitCode, 0);
 
     const ProcessResult all = reg({QStringLiteral("query"), settings});
     EXPECT_EQ(all.exitCode, 0) << all.err;
