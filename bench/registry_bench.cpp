@@ -43,7 +43,8 @@ int main()
     qputenv("TAVRELO_REGISTRY_DIR", dir.path().toUtf8());
 
     // A realistic user hive: the viewer's settings and five recent files.
-    Quillet helper;
+    const ComPtr<Quillet> object = Quillet::create();
+    Quillet &helper = *object.get();
     const QString module = QStringLiteral("Quillet");
     for (int i = 0; i < 5; ++i)
         helper.put_RegistryString(module, QStringLiteral("PreviousFile%1").arg(i), 2,

@@ -1,15 +1,22 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts what is built so far. Today that is the helper
-# library and the registry command: this shows the library and the Clipvane settings of this user.
+# Installs what is missing, builds, registers the helper library (into $TAVRELO_REGISTRY_DIR when
+# that is set, else into this user's registry) and starts the HTML Application host on the
+# library's host-check page. Without a display it runs under Xvfb and saves a screenshot.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"
 "$top/scripts/build.sh"
 
-echo
-echo "Built:"
-ls -l "$top/build/helpers/libTavreloHelpers.so" "$top/build/platform/registry/clipvane-reg"
-echo
-echo "Clipvane settings of this user (clipvane-reg query HKCU\\Software\\Tavrelo -s):"
-"$top/build/platform/registry/clipvane-reg" query 'HKCU\Software\Tavrelo' -s ||
-    echo "(none stored yet)"
+build="$top/build"
+library="$build/helpers/libTavreloHelpers.so"
+"$build/helpers/clipvane-regsvr" "$library"
+address="res://$library/HostCheck.hta"
+
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    exec "$build/platform/htahost/htahost" "$address"
+fi
+screenshot="$build/screenshot.png"
+echo "No display: running under Xvfb; the window is saved to $screenshot"
+xvfb-run -a -s "-screen 0 1280x800x24" \
+    "$build/platform/htahost/htahost" --screenshot "$screenshot" "$address"
+ls -l "$screenshot"

@@ -20,18 +20,18 @@ protected:
     QString getString(const QString &name, int scope)
     {
         QString value;
-        EXPECT_EQ(m_helper.get_RegistryString(kModule, name, scope, &value), S_OK);
+        EXPECT_EQ(m_helper->get_RegistryString(kModule, name, scope, &value), S_OK);
         return value;
     }
     std::int32_t getNumber(const QString &name, int scope)
     {
         std::int32_t value = 0;
-        EXPECT_EQ(m_helper.get_RegistryDWORD(kModule, name, scope, &value), S_OK);
+        EXPECT_EQ(m_helper->get_RegistryDWORD(kModule, name, scope, &value), S_OK);
         return value;
     }
     void putString(const QString &name, int scope, const QString &value)
     {
-        EXPECT_EQ(m_helper.put_RegistryString(kModule, name, scope, value), S_OK);
+        EXPECT_EQ(m_helper->put_RegistryString(kModule, name, scope, value), S_OK);
     }
     // A value placed by an administrator with the registry command.
     void machineDefault(const char *name, const QString &data, const char *type = "REG_SZ")
@@ -49,7 +49,7 @@ protected:
     }
 
     ScratchRegistry m_registry;
-    Quillet m_helper;
+    const ComPtr<Quillet> m_helper = Quillet::create();
 };
 
 } // namespace
@@ -71,7 +71,7 @@ TEST_F(RegistrySettings, scopeTwoFallsBackToTheMachineAndWritesTheUser)
     // Scopes below 0 are the machine, above 2 the user then the machine.
     EXPECT_EQ(getString(QStringLiteral("LastFile"), -5), QStringLiteral("/srv/shared/Team.t-q"));
     EXPECT_EQ(getString(QStringLiteral("LastFile"), 7), QStringLiteral("/home/ann/Mine.t-q"));
-    EXPECT_EQ(m_helper.put_RegistryString(kModule, QStringLiteral("Admin"), -1, QStringLiteral("m")), S_OK);
+    EXPECT_EQ(m_helper->put_RegistryString(kModule, QStringLiteral("Admin"), -1, QStringLiteral("m")), S_OK);
     EXPECT_EQ(getString(QStringLiteral("Admin"), kMachine), QStringLiteral("m"));
     EXPECT_EQ(getString(QStringLiteral("Admin"), kUserOnly), QString());
 }
@@ -86,7 +86,7 @@ TEST_F(RegistrySettings, puttingAnEmptyStringDeletesTheValue)
     // With the user's value gone, scope 2 sees the machine's default again.
     EXPECT_EQ(getString(QStringLiteral("PreviousFile0"), kUserThenMachine), QStringLiteral("/srv/default.t-q"));
     // Deleting what is not there is no error; the null string deletes too.
-    EXPECT_EQ(m_helper.put_RegistryString(kModule, QStringLiteral("Never"), kUserOnly, QStringLiteral("")), S_OK);
+    EXPECT_EQ(m_helper->put_RegistryString(kModule, QStringLiteral("Never"), kUserOnly, QStringLiteral("")), S_OK);
 }
 
 TEST_F(RegistrySettings, multiByteTextRoundTripsWhole)
@@ -107,9 +107,9 @@ TEST_F(RegistrySettings, stringsLongerThanTheLimitCountAsMissing)
     putString(QStringLiteral("TooLong2085"), kUserOnly, QString(2085, QLatin1Char('c')));
 
     QString untouched = QStringLiteral("untouched");
-    EXPECT_EQ(m_helper.get_RegistryString(kModule, QStringLiteral("TooLong"), kUserOnly, &untouched), S_OK);
+    EXPECT_EQ(m_helper->get_RegistryString(kModule, QStringLiteral("TooLong"), kUserOnly, &untouched), S_OK);
     EXPECT_EQ(untouched, QStringLiteral("untouched"));
-    EXPECT_EQ(m_helper.get_RegistryString(kModule, QStringLiteral("TooLong2085"), kUserOnly, &untouched), S_OK);
+    EXPECT_EQ(m_helper->get_RegistryString(kModule, QStringLiteral("TooLong2085"), kUserOnly, &untouched), S_OK);
     EXPECT_EQ(untouched, QStringLiteral("untouched"));
 
     // A too-long user value lets scope 2 fall through to the machine.
@@ -119,18 +119,18 @@ TEST_F(RegistrySettings, stringsLongerThanTheLimitCountAsMissing)
 
 TEST_F(RegistrySettings, numbers)
 {
-    EXPECT_EQ(m_helper.put_RegistryDWORD(kModule, QStringLiteral("SortBy"), kUserThenMachine, -1), S_OK);
+    EXPECT_EQ(m_helper->put_RegistryDWORD(kModule, QStringLiteral("SortBy"), kUserThenMachine, -1), S_OK);
     EXPECT_EQ(getNumber(QStringLiteral("SortBy"), kUserThenMachine), -1);
-    EXPECT_EQ(m_helper.put_RegistryDWORD(kModule, QStringLiteral("LeftPanePercent"), kUserThenMachine, 25), S_OK);
+    EXPECT_EQ(m_helper->put_RegistryDWORD(kModule, QStringLiteral("LeftPanePercent"), kUserThenMachine, 25), S_OK);
     EXPECT_EQ(getNumber(QStringLiteral("LeftPanePercent"), kUserThenMachine), 25);
     EXPECT_TRUE(userValueInFile(m_registry).contains(QStringLiteral("\"SortBy\"=dword:ffffffff")));
 
     // Absent: the result is not written, so script sees the 0 it started with.
     std::int32_t value = 0;
-    EXPECT_EQ(m_helper.get_RegistryDWORD(kModule, QStringLiteral("Absent"), kUserThenMachine, &value), S_OK);
+    EXPECT_EQ(m_helper->get_RegistryDWORD(kModule, QStringLiteral("Absent"), kUserThenMachine, &value), S_OK);
     EXPECT_EQ(value, 0);
     value = 1234;
-    EXPECT_EQ(m_helper.get_RegistryDWORD(kModule, QStringLiteral("Absent"), kUserThenMachine, &value), S_OK);
+    EXPECT_EQ(m_helper->get_RegistryDWORD(kModule, QStringLiteral("Absent"), kUserThenMachine, &value), S_OK);
     EXPECT_EQ(value, 1234);
 
     machineDefault("VisibilityShowURL", QStringLiteral("1"), "REG_DWORD");
@@ -142,7 +142,7 @@ TEST_F(RegistrySettings, aValueOfAnotherTypeReadsAsMissing)
 {
     putString(QStringLiteral("Mixed"), kUserOnly, QStringLiteral("text"));
     EXPECT_EQ(getNumber(QStringLiteral("Mixed"), kUserOnly), 0);
-    EXPECT_EQ(m_helper.put_RegistryDWORD(kModule, QStringLiteral("Number"), kUserOnly, 7), S_OK);
+    EXPECT_EQ(m_helper->put_RegistryDWORD(kModule, QStringLiteral("Number"), kUserOnly, 7), S_OK);
     EXPECT_EQ(getString(QStringLiteral("Number"), kUserOnly), QString());
 }
 
@@ -150,14 +150,14 @@ TEST_F(RegistrySettings, missingArgumentsAreRefused)
 {
     QString text;
     std::int32_t number = 0;
-    EXPECT_EQ(m_helper.get_RegistryString(QString(), QStringLiteral("n"), 2, &text), E_INVALIDARG);
-    EXPECT_EQ(m_helper.get_RegistryString(kModule, QString(), 2, &text), E_INVALIDARG);
-    EXPECT_EQ(m_helper.get_RegistryString(kModule, QStringLiteral("n"), 2, nullptr), E_INVALIDARG);
-    EXPECT_EQ(m_helper.get_RegistryDWORD(QString(), QStringLiteral("n"), 2, &number), E_INVALIDARG);
-    EXPECT_EQ(m_helper.get_RegistryDWORD(kModule, QStringLiteral("n"), 2, nullptr), E_INVALIDARG);
-    EXPECT_EQ(m_helper.put_RegistryString(kModule, QString(), 2, QStringLiteral("v")), E_INVALIDARG);
-    EXPECT_EQ(m_helper.put_RegistryDWORD(QString(), QStringLiteral("n"), 2, 1), E_INVALIDARG);
-    EXPECT_EQ(m_helper.get_KeyRegistryString(QString(), QStringLiteral("x"), QStringLiteral("y"), nullptr), E_POINTER);
+    EXPECT_EQ(m_helper->get_RegistryString(QString(), QStringLiteral("n"), 2, &text), E_INVALIDARG);
+    EXPECT_EQ(m_helper->get_RegistryString(kModule, QString(), 2, &text), E_INVALIDARG);
+    EXPECT_EQ(m_helper->get_RegistryString(kModule, QStringLiteral("n"), 2, nullptr), E_INVALIDARG);
+    EXPECT_EQ(m_helper->get_RegistryDWORD(QString(), QStringLiteral("n"), 2, &number), E_INVALIDARG);
+    EXPECT_EQ(m_helper->get_RegistryDWORD(kModule, QStringLiteral("n"), 2, nullptr), E_INVALIDARG);
+    EXPECT_EQ(m_helper->put_RegistryString(kModule, QString(), 2, QStringLiteral("v")), E_INVALIDARG);
+    EXPECT_EQ(m_helper->put_RegistryDWORD(QString(), QStringLiteral("n"), 2, 1), E_INVALIDARG);
+    EXPECT_EQ(m_helper->get_KeyRegistryString(QString(), QStringLiteral("x"), QStringLiteral("y"), nullptr), E_POINTER);
     EXPECT_FALSE(QFile::exists(m_registry.userHive()));
 }
 
@@ -165,8 +165,8 @@ TEST_F(RegistrySettings, keyWhichCannotBeCreatedWritesNothingAndSucceeds)
 {
     // The hive's lock file is taken by a folder: the user's hive cannot be written at all.
     QDir(m_registry.path()).mkdir(QStringLiteral("user.reg.lock"));
-    EXPECT_EQ(m_helper.put_RegistryString(kModule, QStringLiteral("LastFile"), kUserOnly, QStringLiteral("x")), S_OK);
-    EXPECT_EQ(m_helper.put_RegistryDWORD(kModule, QStringLiteral("SortBy"), kUserOnly, 3), S_OK);
+    EXPECT_EQ(m_helper->put_RegistryString(kModule, QStringLiteral("LastFile"), kUserOnly, QStringLiteral("x")), S_OK);
+    EXPECT_EQ(m_helper->put_RegistryDWORD(kModule, QStringLiteral("SortBy"), kUserOnly, 3), S_OK);
     EXPECT_EQ(getString(QStringLiteral("LastFile"), kUserOnly), QString());
     EXPECT_FALSE(QFile::exists(m_registry.userHive()));
 }
@@ -182,7 +182,7 @@ TEST_F(RegistrySettings, keyRegistryStringReadsTheMachineWhateverItsFirstArgumen
     RegCloseKey(key);
 
     QString value;
-    EXPECT_EQ(m_helper.get_KeyRegistryString(QStringLiteral("HKEY_CURRENT_USER"),
+    EXPECT_EQ(m_helper->get_KeyRegistryString(QStringLiteral("HKEY_CURRENT_USER"),
                                              QStringLiteral("Software\\Microsoft\\Internet Explorer"),
                                              QStringLiteral("Version"), &value),
               S_OK);
@@ -190,11 +190,11 @@ TEST_F(RegistrySettings, keyRegistryStringReadsTheMachineWhateverItsFirstArgumen
 
     // Missing key: no result, success. Missing value: E_INVALIDARG.
     QString untouched = QStringLiteral("untouched");
-    EXPECT_EQ(m_helper.get_KeyRegistryString(QStringLiteral("HKEY_LOCAL_MACHINE"), QStringLiteral("Software\\Absent"),
+    EXPECT_EQ(m_helper->get_KeyRegistryString(QStringLiteral("HKEY_LOCAL_MACHINE"), QStringLiteral("Software\\Absent"),
                                              QStringLiteral("Version"), &untouched),
               S_OK);
     EXPECT_EQ(untouched, QStringLiteral("untouched"));
-    EXPECT_EQ(m_helper.get_KeyRegistryString(QStringLiteral("HKEY_LOCAL_MACHINE"),
+    EXPECT_EQ(m_helper->get_KeyRegistryString(QStringLiteral("HKEY_LOCAL_MACHINE"),
                                              QStringLiteral("Software\\Microsoft\\Internet Explorer"),
                                              QStringLiteral("Build"), &untouched),
               E_INVALIDARG);

@@ -1,0 +1,96 @@
+// The class object of Quillet and the entries by which the automation layer finds it and asks
+// whether the library is still in use.
+
+#include "exports.h"
+#include "quillet.h"
+#include "quilletids.h"
+#include "serverstate.h"
+
+#include <atomic>
+
+namespace {
+
+std::atomic<int> g_objects{0};
+std::atomic<int> g_locks{0};
+
+std::atomic<int> g_factoryReferences{0};
+
+// One class object for the life of the library. A reference held outside keeps the library in
+// use like a lock does: unloading would leave the holder with a dangling pointer.
+class QuilletFactory final : public IClassFactory {
+public:
+    HRESULT QueryInterface(const IID &iid, void **object) override
+    {
+        if (!object)
+            return E_POINTER;
+        if (iid != IID_IUnknown && iid != IID_IClassFactory) {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        *object = static_cast<IClassFactory *>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG AddRef() override { return static_cast<ULONG>(++g_factoryReferences); }
+    ULONG Release() override { return static_cast<ULONG>(--g_factoryReferences); }
+
+    HRESULT CreateInstance(IUnknown *outer, const IID &iid, void **object) override
+    {
+        if (!object)
+            return E_POINTER;
+        *object = nullptr;
+        if (outer)
+            return CLASS_E_NOAGGREGATION;
+        const ComPtr<Quillet> quillet = Quillet::create();
+        if (!quillet)
+            return E_OUTOFMEMORY;
+        return quillet->QueryInterface(iid, object);
+    }
+
+    HRESULT LockServer(bool lock) override
+    {
+        if (lock)
+            serverstate::lock();
+        else
+            serverstate::unlock();
+        return S_OK;
+    }
+};
+
+QuilletFactory g_factory;
+
+} // namespace
+
+namespace serverstate {
+
+void objectCreated() { ++g_objects; }
+void objectDestroyed() { --g_objects; }
+void lock() { ++g_locks; }
+void unlock() { --g_locks; }
+bool inUse() { return g_objects > 0 || g_locks > 0 || g_factoryReferences > 0; }
+
+} // namespace serverstate
+
+extern "C" {
+
+HRESULT DllGetClassObject(const CLSID &clsid, const IID &iid, void **object)
+{
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    if (clsid != CLSID_Quillet)
+        return CLASS_E_CLASSNOTAVAILABLE;
+    return g_factory.QueryInterface(iid, object);
+}
+
+HRESULT DllCanUnloadNow()
+{
+    return serverstate::inUse() ? S_FALSE : S_OK;
+}
+
+int QuilletHelpersEmptyFunction()
+{
+    return 0;
+}
+
+} // extern "C"

@@ -1,0 +1,54 @@
+// Members whose behaviour comes with later work. Each answers E_NOTIMPL until then, so a page
+// calling one gets a clear thrown error rather than a silent no-op.
+
+#include "quillet.h"
+
+// Popup menus: built, tracked and destroyed with the menu code.
+HRESULT Quillet::get_PopupMenuHandle(std::int32_t *) { return E_NOTIMPL; }
+HRESULT Quillet::put_PopupMenuHandle(std::int32_t) { return E_NOTIMPL; }
+HRESULT Quillet::PopupMenuCreate() { return E_NOTIMPL; }
+HRESULT Quillet::PopupMenuAppendItem(const QString &, std::int32_t, std::int32_t, std::int32_t) { return E_NOTIMPL; }
+HRESULT Quillet::PopupMenuAppendPathItem(const QString &, std::int32_t, std::int32_t, std::int32_t) { return E_NOTIMPL; }
+HRESULT Quillet::PopupMenuAppendSeparator() { return E_NOTIMPL; }
+HRESULT Quillet::PopupMenuEnableItem(std::int32_t, std::int32_t) { return E_NOTIMPL; }
+HRESULT Quillet::PopupMenuCheckItem(std::int32_t, std::int32_t) { return E_NOTIMPL; }
+HRESULT Quillet::PopupMenuTrack(std::int32_t, std::int32_t, const QString &, std::int32_t *) { return E_NOTIMPL; }
+HRESULT Quillet::PopupMenuDestroy(std::int32_t) { return E_NOTIMPL; }
+
+// Window placement, file-name abbreviation and the named file locks.
+HRESULT Quillet::RestoreWindowPos(const QString &, const QString &, const QString &) { return E_NOTIMPL; }
+HRESULT Quillet::SaveWindowPos(const QString &, const QString &, const QString &) { return E_NOTIMPL; }
+HRESULT Quillet::AbbreviateFileName(const QString &, QString *) { return E_NOTIMPL; }
+HRESULT Quillet::LockFile(const QString &) { return E_NOTIMPL; }
+HRESULT Quillet::UnlockFile(const QString &) { return E_NOTIMPL; }
+
+// Messaging between the windows of the application: posted messages, change notifications,
+// file-open requests and the splash hand-off.
+HRESULT Quillet::DoPostMessage(std::uint32_t, std::uint32_t, std::int32_t, const QString &) { return E_NOTIMPL; }
+HRESULT Quillet::DoCauseFind() { return E_NOTIMPL; }
+HRESULT Quillet::DoSendChangeNotification(const QString &, int) { return E_NOTIMPL; }
+HRESULT Quillet::get_FileChangeFilePath(QString *) { return E_NOTIMPL; }
+HRESULT Quillet::get_FileChangeFolderID(std::int32_t *) { return E_NOTIMPL; }
+HRESULT Quillet::DoBroadcastCloseSplash() { return E_NOTIMPL; }
+HRESULT Quillet::get_FileOpenFilePath(QString *) { return E_NOTIMPL; }
+
+// Mail clients.
+HRESULT Quillet::ShowMailClientsMenu(std::int32_t, std::int32_t, const QString &, std::int32_t *) { return E_NOTIMPL; }
+HRESULT Quillet::get_MailClientName(QString *) { return E_NOTIMPL; }
+HRESULT Quillet::get_MailClientDLLPath(QString *) { return E_NOTIMPL; }
+HRESULT Quillet::SetupDefaultMailClient(std::int32_t *) { return E_NOTIMPL; }
+HRESULT Quillet::SendFileToMailClient(const QString &, const QString &, const QString &, std::int32_t *)
+{
+    return E_NOTIMPL;
+}
+
+// File dialogs, temporary files, paths, the document address and drag and drop.
+HRESULT Quillet::GetTempFilePath(const QString &, const QString &, QString *) { return E_NOTIMPL; }
+HRESULT Quillet::ShowBrowseDialogBox(std::int32_t, const QString &, const QString &, const QString &, const QString &,
+                                     std::int32_t, QString *)
+{
+    return E_NOTIMPL;
+}
+HRESULT Quillet::DoRevokeDragDrop() { return E_NOTIMPL; }
+HRESULT Quillet::GetBaseDirectory(QString *) { return E_NOTIMPL; }
+HRESULT Quillet::GetDocumentURL(IDispatch *, Variant *) { return E_NOTIMPL; }

@@ -1,0 +1,51 @@
+#pragma once
+
+// Registry keys as this layer uses them: owned handles, and names and text as QString over the
+// UTF-8 registry interface.
+
+#include "registry/winreg.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace tavrelo::automation {
+
+class RegKey final {
+public:
+    RegKey() = default;
+    ~RegKey();
+    RegKey(RegKey &&other) noexcept;
+    RegKey &operator=(RegKey &&other) noexcept;
+    RegKey(const RegKey &) = delete;
+    RegKey &operator=(const RegKey &) = delete;
+
+    // Opens an existing key; an empty path opens `parent` again.
+    static registry::LONG open(registry::HKEY parent, const QString &path, registry::REGSAM access, RegKey *key);
+    // Opens a key, creating what is missing.
+    static registry::LONG create(registry::HKEY parent, const QString &path, RegKey *key);
+
+    registry::HKEY handle() const { return m_key; }
+
+    // A string value (REG_EXPAND_SZ expanded); none when missing or of another type.
+    std::optional<QString> string(const QString &name = {}) const;
+    registry::LONG setValue(const QString &name, registry::DWORD type, const QByteArray &data) const;
+    registry::LONG setString(const QString &name, const QString &text) const;
+    registry::LONG deleteValue(const QString &name) const;
+    QStringList subKeys() const;
+    // Holds neither subkeys nor values.
+    bool isEmpty() const;
+
+private:
+    registry::HKEY m_key = nullptr;
+};
+
+// The text of a string value of an existing key, or an empty string.
+QString readRegString(registry::HKEY root, const QString &path, const QString &name = {});
+
+// Deletes `path` below `parent` when it holds nothing; true when it went.
+bool deleteKeyIfEmpty(registry::HKEY parent, const QString &path);
+
+}

@@ -1,0 +1,89 @@
+#include "fileservice.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QStringDecoder>
+
+#include <unistd.h>
+
+namespace {
+
+HRESULT resultOf(QFileDevice::FileError error, const QString &path)
+{
+    switch (error) {
+    case QFileDevice::PermissionsError:
+        return E_ACCESSDENIED;
+    case QFileDevice::OpenError:
+        return QFile::exists(path) ? E_ACCESSDENIED
+                                   : (QFileInfo(path).dir().exists() ? HRESULT_FROM_WIN32(2) : HRESULT_FROM_WIN32(3));
+    default:
+        return E_FAIL;
+    }
+}
+
+CallResult checkPath(const QString &path)
+{
+    if (path.isEmpty() || !QDir::isAbsolutePath(path))
+        return CallResult::failure(E_INVALIDARG, QStringLiteral("'%1' is not an absolute path.").arg(path));
+    return {};
+}
+
+QString decode(const QByteArray &bytes)
+{
+    if (const auto byBom = QStringConverter::encodingForData(bytes)) {
+        QStringDecoder decoder(*byBom);
+        return decoder.decode(bytes);
+    }
+    static const QRegularExpression declaration(
+        QStringLiteral(R"(^<\?xml[^>]*\bencoding\s*=\s*["']([A-Za-z0-9._-]+)["'])"));
+    const QRegularExpressionMatch match = declaration.match(QString::fromLatin1(bytes.left(200)));
+    if (match.hasMatch()) {
+        const QString name = match.captured(1).toLower();
+        if (name == u"windows-1252" || name == u"iso-8859-1" || name == u"us-ascii" || name == u"latin1")
+            return QString::fromLatin1(bytes);
+        if (const auto named = QStringConverter::encodingForName(name.toLatin1().constData())) {
+            QStringDecoder decoder(*named);
+            return decoder.decode(bytes);
+        }
+    }
+    return QString::fromUtf8(bytes);
+}
+
+}
+
+CallResult readTextFile(const QString &path)
+{
+    if (CallResult bad = checkPath(path); FAILED(bad.hr))
+        return bad;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return CallResult::failure(resultOf(file.error(), path),
+                                   QStringLiteral("Cannot read '%1': %2").arg(path, file.errorString()));
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return CallResult::failure(E_FAIL, QStringLiteral("Cannot read '%1': %2").arg(path, file.errorString()));
+    return {decode(bytes)};
+}
+
+CallResult writeTextFile(const QString &path, const QString &text)
+{
+    if (CallResult bad = checkPath(path); FAILED(bad.hr))
+        return bad;
+    QSaveFile file(path);
+    const auto failed = [&] {
+        return CallResult::failure(resultOf(file.error(), path),
+                                   QStringLiteral("Cannot write '%1': %2").arg(path, file.errorString()));
+    };
+    if (!file.open(QIODevice::WriteOnly))
+        return failed();
+    const QByteArray bytes = text.toUtf8();
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        return failed();
+    if (::fsync(file.handle()) != 0)
+        return CallResult::failure(E_FAIL, QStringLiteral("Cannot write '%1' to disk.").arg(path));
+    if (!file.commit())
+        return failed();
+    return {true};
+}

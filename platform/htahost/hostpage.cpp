@@ -1,0 +1,214 @@
+#include "hostpage.h"
+
+#include "hostwindow.h"
+#include "resaddress.h"
+#include "userrequests.h"
+
+#include "automation/classes.h"
+#include "automation/uirequests.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QUuid>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineUrlRequestInterceptor>
+
+Q_LOGGING_CATEGORY(lcConsole, "js")
+Q_LOGGING_CATEGORY(lcPage, "tavrelo.htahost.page")
+
+namespace {
+
+QHash<QString, HostPage *> &pagesByToken()
+{
+    static QHash<QString, HostPage *> pages;
+    return pages;
+}
+
+QString bridgeScript()
+{
+    QFile file(QStringLiteral(":/htahost/htabridge.js"));
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("The host's page script is missing from the program.");
+    return QString::fromUtf8(file.readAll());
+}
+
+bool isLocalAddress(const QUrl &url)
+{
+    const QString scheme = url.scheme();
+    return scheme == u"res" || scheme == u"data" || scheme == u"blob" || scheme == u"about";
+}
+
+}
+
+bool isTrustedLibrary(const QString &path)
+{
+    struct Verdict {
+        bool trusted;
+        QDeadlineTimer expires;
+    };
+    static QHash<QString, Verdict> verdicts;
+    const auto found = verdicts.constFind(path);
+    if (found != verdicts.cend() && !found->expires.hasExpired())
+        return found->trusted;
+    const bool trusted = tavrelo::automation::isRegisteredServer(path);
+    verdicts.insert(path, {trusted, QDeadlineTimer(2000)});
+    return trusted;
+}
+
+// Sees every request of the page: nothing from the network, bridge calls only from a bridged
+// page and stamped with its token, and in a bridged page resources only of registered libraries.
+class HostPage::RequestGuard final : public QWebEngineUrlRequestInterceptor {
+public:
+    RequestGuard(QString token, bool bridged) : m_token(std::move(token)), m_bridged(bridged) {}
+
+    void interceptRequest(QWebEngineUrlRequestInfo &info) override
+    {
+        const QUrl url = info.requestUrl();
+        if (!isLocalAddress(url)) {
+            qCInfo(lcPage) << "Blocked" << url.toString(QUrl::RemoveQuery);
+            info.block(true);
+            return;
+        }
+        if (url.scheme() != u"res")
+            return;
+        const QString path = url.path(QUrl::FullyDecoded);
+        if (path.startsWith(kBridgePath)) {
+            guardBridge(info, url, path);
+            return;
+        }
+        if (path.startsWith(kPrintPath)) {
+            info.block(true); // only the host's print views read these
+            return;
+        }
+        if (m_bridged) {
+            const auto address = parseResAddress(url);
+            if (address && !isTrustedLibrary(address->library)) {
+                qCWarning(lcPage) << "Blocked a resource of an unregistered library:" << address->library;
+                info.block(true);
+            }
+        }
+    }
+
+private:
+    void guardBridge(QWebEngineUrlRequestInfo &info, const QUrl &url, const QString &path)
+    {
+        if (!m_bridged || info.initiator().scheme() != u"res") {
+            info.block(true);
+            return;
+        }
+        const QString rest = path.mid(kBridgePath.size());
+        if (rest.startsWith(u"t-")) { // already stamped: only with this page's own token
+            if (!rest.startsWith(m_token + u'/'))
+                info.block(true);
+            return;
+        }
+        QUrl stamped = url;
+        stamped.setPath(kBridgePath + m_token + u'/' + rest);
+        info.redirect(stamped);
+    }
+
+    QString m_token;
+    bool m_bridged;
+};
+
+// A page asked for a new window: its first address opens outside the host, and it goes.
+class LinkCatcher final : public QWebEnginePage {
+public:
+    using QWebEnginePage::QWebEnginePage;
+
+protected:
+    bool acceptNavigationRequest(const QUrl &url, NavigationType, bool) override
+    {
+        if (isOutsideAddress(url))
+            openOutside(url);
+        deleteLater();
+        return false;
+    }
+};
+
+HostPage::HostPage(QWebEngineProfile *profile, HostWindow *window, bool bridged)
+    : QWebEnginePage(profile, window)
+    , m_window(window)
+    , m_bridged(bridged)
+    , m_token(QStringLiteral("t-") + QUuid::createUuid().toString(QUuid::Id128))
+    , m_guard(std::make_unique<RequestGuard>(m_token, bridged))
+    , m_site(makeComObject<PageSite>(window))
+    , m_objects(std::make_unique<ObjectTable>(m_site.get()))
+{
+    setUrlRequestInterceptor(m_guard.get());
+    pagesByToken().insert(m_token, this);
+    if (bridged) {
+        QWebEngineScript script;
+        script.setName(QStringLiteral("tavrelo-hta"));
+        script.setSourceCode(bridgeScript());
+        script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+        script.setWorldId(QWebEngineScript::MainWorld);
+        script.setRunsOnSubFrames(true);
+        scripts().insert(script);
+    }
+    connect(this, &QWebEnginePage::renderProcessTerminated, this, [this] { m_objects->releaseAll(); });
+}
+
+HostPage::~HostPage()
+{
+    pagesByToken().remove(m_token);
+    m_objects->releaseAll();
+}
+
+HostPage *HostPage::byToken(const QString &token) { return pagesByToken().value(token); }
+
+bool HostPage::acceptNavigationRequest(const QUrl &url, NavigationType, bool isMainFrame)
+{
+    const QString scheme = url.scheme();
+    if (scheme == u"res") {
+        const auto address = parseResAddress(url);
+        if (m_bridged && address && !isTrustedLibrary(address->library)) {
+            qCWarning(lcPage) << "Refused a page of an unregistered library:" << url.toString();
+            return false;
+        }
+        return true;
+    }
+    if (scheme == u"about" && !isMainFrame)
+        return true;
+    if (isOutsideAddress(url))
+        openOutside(url);
+    else
+        qCWarning(lcPage) << "Refused to open" << url.toString(QUrl::RemoveQuery);
+    return false;
+}
+
+QWebEnginePage *HostPage::createWindow(WebWindowType)
+{
+    return new LinkCatcher(profile(), this);
+}
+
+void HostPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message, int line,
+                                        const QString &source)
+{
+    const QString text = QStringLiteral("%1:%2: %3").arg(QUrl(source).fileName()).arg(line).arg(message);
+    if (level == ErrorMessageLevel)
+        qCWarning(lcConsole).noquote() << text;
+    else
+        qCInfo(lcConsole).noquote() << text;
+}
+
+// Pages without the bridge use the engine's own boxes; they are still logged and scripted.
+void HostPage::javaScriptAlert(const QUrl &origin, const QString &message)
+{
+    if (!tavrelo::automation::uiIsScripted()) {
+        QWebEnginePage::javaScriptAlert(origin, message);
+        return;
+    }
+    askUser(m_window, m_window->caption(), message, false, [](bool) {});
+}
+
+bool HostPage::javaScriptConfirm(const QUrl &origin, const QString &message)
+{
+    if (!tavrelo::automation::uiIsScripted())
+        return QWebEnginePage::javaScriptConfirm(origin, message);
+    bool result = false;
+    askUser(m_window, m_window->caption(), message, true, [&result](bool ok) { result = ok; });
+    return result;
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+// Answers to requests of the res: scheme.
+
+#include "automation/hresult.h"
+
+#include <QByteArray>
+#include <QJsonValue>
+#include <QString>
+
+class QWebEngineUrlRequestJob;
+
+void replyBytes(QWebEngineUrlRequestJob *job, const QByteArray &mimeType, const QByteArray &bytes);
+// The bridge's answers: {"result": value} or {"error": {"number": hr, "description": text}}.
+void replyResult(QWebEngineUrlRequestJob *job, const QJsonValue &result);
+void replyError(QWebEngineUrlRequestJob *job, HRESULT hr, const QString &description);

@@ -1,0 +1,92 @@
+#pragma once
+
+// The automation objects of one page: created for its frames, called by name, connected to
+// their events, and released when their frame or the page goes away.
+
+#include "automation/connection.h"
+#include "automation/dispatch.h"
+
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QMetaObject>
+#include <QPointer>
+#include <QString>
+
+#include <map>
+#include <memory>
+
+class QWebEngineUrlRequestJob;
+
+// The outcome of a call: a result, or a failure with its code and description.
+struct CallResult {
+    CallResult(QJsonValue value = QJsonValue()) : result(std::move(value)) {}
+    static CallResult failure(HRESULT code, QString text)
+    {
+        CallResult failed;
+        failed.hr = code;
+        failed.description = std::move(text);
+        return failed;
+    }
+
+    QJsonValue result;
+    HRESULT hr = S_OK;
+    QString description;
+};
+
+class ObjectTable final {
+public:
+    explicit ObjectTable(IUnknown *site);
+    ~ObjectTable();
+    ObjectTable(const ObjectTable &) = delete;
+    ObjectTable &operator=(const ObjectTable &) = delete;
+
+    // Creates an object of a class given by identifier ("{...}") or ProgID for a frame. The
+    // result describes it for script: {id, members, events} (members null, with typeInfoError,
+    // when the object has no type information).
+    CallResult create(const QString &frame, const QString &clsid, const QString &progId);
+    CallResult invoke(const QString &frame, int object, const QString &name, std::uint16_t flags,
+                      const QJsonArray &arguments);
+    CallResult advise(const QString &frame, int object);
+    CallResult unadvise(const QString &frame, int object, int sink);
+
+    // A frame's request for events: answered at once when events wait, else when one is raised.
+    // When the request goes away unanswered the frame is gone and its objects are released.
+    void poll(const QString &frame, QWebEngineUrlRequestJob *job);
+
+    void releaseAll();
+
+private:
+    struct Frame;
+    struct Entry {
+        ComPtr<IDispatch> object;
+        ComPtr<IConnectionPoint> events;
+        QHash<DISPID, QString> eventNames;
+        QHash<int, std::uint32_t> sinks; // sink id -> connection cookie
+        std::weak_ptr<Frame> owner;
+    };
+    struct Frame {
+        QString id;
+        QPointer<QWebEngineUrlRequestJob> poll;
+        QMetaObject::Connection pollGone;
+        QJsonArray queued;
+        QList<int> objects;
+    };
+    class Sink;
+
+    std::shared_ptr<Frame> frame(const QString &id);
+    Entry *entry(int object);
+    QJsonObject describe(int id, Entry &entry);
+    CallResult toWire(const Variant &value, const std::shared_ptr<Frame> &owner, QJsonValue *wire);
+    HRESULT fromWire(const QJsonValue &wire, Variant *value);
+    int adopt(ComPtr<IDispatch> object, const std::shared_ptr<Frame> &owner);
+    void deliver(const std::shared_ptr<Frame> &frame);
+    void releaseFrame(const QString &id);
+    void release(int object);
+
+    ComPtr<IUnknown> m_site;
+    std::map<int, Entry> m_objects;
+    std::map<QString, std::shared_ptr<Frame>> m_frames;
+    int m_nextId = 1;
+};

@@ -1,0 +1,563 @@
+// The HTML Application's world for a page of a registered library. Runs at document creation in
+// every frame, before the page's own scripts: helper objects created from OBJECT elements and
+// ActiveXObject and called synchronously, their events, message boxes, modal dialogs, the
+// application element's properties, window.close and the page's files.
+//
+// Every call to the host is a synchronous request to the reserved path "$bridge" of the res:
+// scheme; the host answers when the work is done. Events come back on one long-lived request
+// per frame, so they run when the page's script is idle.
+(function () {
+  'use strict';
+  if (location.protocol !== 'res:' || window.__tavreloHost)
+    return;
+
+  const kBridge = 'res:///$bridge/';
+  const kMaxQuery = 1500000; // longer calls are sent in parts (addresses are limited to 2 MB)
+  const kSlice = 1000000;
+  const DISPATCH_METHOD = 1, DISPATCH_PROPERTYGET = 2, DISPATCH_PROPERTYPUT = 4;
+  const E_FAIL = 0x80004005 | 0;
+  const frameId = crypto.randomUUID();
+  let transferCount = 0;
+
+  function hostError(number, description) {
+    const error = new Error(description);
+    error.number = number | 0;
+    error.description = description;
+    return error;
+  }
+
+  function request(path, query) {
+    const xhr = new XMLHttpRequest();
+    try {
+      xhr.open('GET', kBridge + path + '?' + query, false);
+      xhr.send();
+    } catch (e) {
+      throw hostError(E_FAIL, 'The host cannot be reached: ' + e.message);
+    }
+    let answer;
+    try {
+      answer = JSON.parse(xhr.responseText);
+    } catch (e) {
+      throw hostError(E_FAIL, 'The host gave no answer.');
+    }
+    if (answer.error)
+      throw hostError(answer.error.number, answer.error.description);
+    return answer.result;
+  }
+
+  // Calls the host; a call too long for one address goes in parts that the host joins.
+  function call(method, payload) {
+    payload.frame = frameId;
+    let query = encodeURIComponent(JSON.stringify(payload));
+    if (query.length > kMaxQuery) {
+      const transfer = frameId + '.' + (++transferCount);
+      let part = 0;
+      for (let at = 0; at < query.length;) {
+        let end = Math.min(at + kSlice, query.length);
+        const escape = query.lastIndexOf('%', end - 1);
+        if (end < query.length && escape >= end - 2)
+          end = escape; // never cut through a %XX escape
+        request('part/' + transfer + '/' + part++, query.slice(at, end));
+        at = end;
+      }
+      query = encodeURIComponent(JSON.stringify({ $transfer: transfer, frame: frameId }));
+    }
+    return request(method, query);
+  }
+
+  const hello = call('hello', { url: location.href });
+
+  // ---- Values crossing to the host ----------------------------------------------------------
+
+  const objectIds = new WeakMap(); // script object or element -> host object id
+  const documentUrl = Symbol('documentUrl');
+  const marshallers = []; // {type, matches, save, load}: script types copied into and out of dialogs
+
+  function toWire(value) {
+    if (value === undefined)
+      return { $empty: 1 };
+    if (value === null || typeof value === 'string' || typeof value === 'boolean')
+      return value;
+    if (typeof value === 'number')
+      return Number.isFinite(value) ? value : null;
+    if (objectIds.has(value))
+      return { $object: objectIds.get(value) };
+    if (value[documentUrl] !== undefined)
+      return { $document: value[documentUrl] };
+    if (value.nodeType === 9 && value.location)
+      return { $document: String(value.location.href) };
+    return { $unsupported: typeof value };
+  }
+
+  function fromWire(value) {
+    if (value && typeof value === 'object') {
+      if (value.$empty)
+        return undefined;
+      if (value.$object)
+        return automationObject(value.$object);
+    }
+    return value;
+  }
+
+  // Dialog arguments and return values are copied: plain data as JSON, registered script types
+  // by their marshallers.
+  function saveDeep(value) {
+    if (value === undefined)
+      return { $empty: 1 };
+    return JSON.parse(JSON.stringify(value, function (key, item) {
+      if (item && typeof item === 'object')
+        for (const m of marshallers)
+          if (m.matches(item))
+            return { $type: m.type, data: m.save(item) };
+      return item;
+    }));
+  }
+
+  function loadDeep(value) {
+    if (value && typeof value === 'object' && value.$empty)
+      return undefined;
+    return JSON.parse(JSON.stringify(value), function (key, item) {
+      if (item && typeof item === 'object' && typeof item.$type === 'string') {
+        const m = marshallers.find((entry) => entry.type === item.$type);
+        if (m)
+          return m.load(item.data);
+      }
+      return item;
+    });
+  }
+
+  // ---- Automation objects -------------------------------------------------------------------
+
+  const sinks = new Map(); // sink id -> function(eventName)
+  let polling = false;
+
+  function poll() {
+    const xhr = new XMLHttpRequest();
+    xhr.open('GET', kBridge + 'poll?' + encodeURIComponent(JSON.stringify({ frame: frameId })), true);
+    xhr.onload = function () {
+      let events = [];
+      try {
+        events = JSON.parse(xhr.responseText).result || [];
+      } catch (e) {
+        console.error('Unreadable events from the host.');
+      }
+      for (const event of events) {
+        const handler = sinks.get(event.sink);
+        if (handler) {
+          try {
+            handler(event.event);
+          } catch (e) {
+            console.error(e);
+          }
+        }
+      }
+      poll();
+    };
+    xhr.onerror = function () {
+      polling = false;
+    };
+    xhr.send();
+  }
+
+  function connect(info, handler) {
+    const sink = call('advise', { object: info.id });
+    sinks.set(sink, handler);
+    if (!polling) {
+      polling = true;
+      setTimeout(poll, 0);
+    }
+    return sink;
+  }
+
+  function disconnect(info, sink) {
+    if (sinks.delete(sink))
+      call('unadvise', { object: info.id, sink: sink });
+  }
+
+  function invoke(info, name, flags, args) {
+    return fromWire(call('invoke', { object: info.id, name: name, flags: flags, args: args.map(toWire) }));
+  }
+
+  // Handlers assigned as properties (idHelper.onfilechanged = f) share one sink.
+  function setPropertyHandler(info, event, handler) {
+    info.propertyHandlers[event] = typeof handler === 'function' ? handler : null;
+    if (info.propertySink === undefined)
+      info.propertySink = connect(info, function (name) {
+        const h = info.propertyHandlers[name];
+        if (h)
+          h.call(window);
+      });
+  }
+
+  // attachEvent connects a sink of its own for each handler; detachEvent leaves its place empty.
+  function attachEvent(info, event, handler) {
+    const name = String(event).toLowerCase();
+    if (!info.events.includes(name) || typeof handler !== 'function')
+      return false;
+    const sink = connect(info, function (raised) {
+      if (raised === name)
+        handler.call(window);
+    });
+    info.attached.push({ name: name, handler: handler, sink: sink });
+    return true;
+  }
+
+  function detachEvent(info, event, handler) {
+    const name = String(event).toLowerCase();
+    const at = info.attached.findIndex((entry) => entry.name === name && entry.handler === handler);
+    if (at >= 0)
+      disconnect(info, info.attached.splice(at, 1)[0].sink);
+  }
+
+  const kNotMembers = new Set(['then', 'toJSON']);
+
+  function readMember(info, name) {
+    if (info.failure)
+      throw hostError(info.failure.number, info.failure.description);
+    const lower = name.toLowerCase();
+    if (lower === 'attachevent')
+      return (event, handler) => attachEvent(info, event, handler);
+    if (lower === 'detachevent')
+      return (event, handler) => detachEvent(info, event, handler);
+    if (info.events.includes(lower))
+      return info.propertyHandlers[lower] || null;
+    if (lower.startsWith('put_') && name.length > 4)
+      return (...args) => invoke(info, name.slice(4), DISPATCH_PROPERTYPUT, args);
+    if (!info.members) // no type information: the call fails with the host's reason
+      return invoke(info, name, DISPATCH_PROPERTYGET, []);
+    const member = info.members[lower];
+    if (!member)
+      return undefined;
+    if (member.get === 0 && !member.method)
+      return invoke(info, name, DISPATCH_PROPERTYGET, []);
+    return (...args) => invoke(info, name, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args);
+  }
+
+  function writeMember(info, name, value) {
+    if (info.failure)
+      throw hostError(info.failure.number, info.failure.description);
+    const lower = name.toLowerCase();
+    if (info.events.includes(lower)) {
+      setPropertyHandler(info, lower, value);
+      return true;
+    }
+    if (!info.members || (info.members[lower] && info.members[lower].put)) {
+      invoke(info, name, DISPATCH_PROPERTYPUT, [value]);
+      return true;
+    }
+    return false;
+  }
+
+  function memberHandler(info) {
+    return {
+      get(target, property, receiver) {
+        if (typeof property !== 'string' || property in target || kNotMembers.has(property))
+          return Reflect.get(target, property, receiver);
+        return readMember(info, property);
+      },
+      set(target, property, value, receiver) {
+        if (typeof property === 'string' && !(property in target) && writeMember(info, property, value))
+          return true;
+        return Reflect.set(target, property, value, receiver);
+      },
+    };
+  }
+
+  function prepareInfo(info) {
+    info.events = (info.events || []).map((name) => name.toLowerCase());
+    info.propertyHandlers = {};
+    info.attached = [];
+    return info;
+  }
+
+  // Members are reached through the object's prototype, so the element stays an element.
+  function attachMembers(target, info) {
+    Object.setPrototypeOf(target, new Proxy(Object.getPrototypeOf(target), memberHandler(prepareInfo(info))));
+    if (info.id)
+      objectIds.set(target, info.id);
+    return target;
+  }
+
+  function automationObject(info) {
+    return attachMembers({}, info);
+  }
+
+  function failureOf(error) {
+    return { failure: { number: error.number | 0, description: error.description || error.message } };
+  }
+
+  // ---- OBJECT elements and SCRIPT FOR blocks ------------------------------------------------
+
+  const elementInfos = new WeakMap();
+  const waitingHandlers = []; // SCRIPT FOR blocks whose object does not exist yet
+
+  function adoptObjectElement(element) {
+    if (elementInfos.has(element))
+      return;
+    const match = /^\s*clsid:\{?([0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12})\}?\s*$/i.exec(
+      element.getAttribute('classid') || '');
+    if (!match)
+      return;
+    let info;
+    try {
+      info = call('create', { clsid: '{' + match[1] + '}' });
+    } catch (e) {
+      info = failureOf(e);
+    }
+    attachMembers(element, info);
+    elementInfos.set(element, info);
+    for (let i = waitingHandlers.length - 1; i >= 0; i--) {
+      if (waitingHandlers[i].target === element.id) {
+        const waiting = waitingHandlers.splice(i, 1)[0];
+        waiting.bind(info);
+      }
+    }
+  }
+
+  function bindScriptFor(script) {
+    const target = script.getAttribute('for'), event = script.getAttribute('event');
+    if (!target || !event)
+      return;
+    const name = event.replace(/\(\s*\)\s*$/, '').trim().toLowerCase();
+    let body;
+    try {
+      body = new Function(script.text);
+    } catch (e) {
+      console.error(e);
+      return;
+    }
+    const bind = function (info) {
+      if (!info.failure && info.events.includes(name))
+        connect(info, function (raised) {
+          if (raised === name)
+            body.call(window);
+        });
+    };
+    const element = document.getElementById(target);
+    if (element && elementInfos.has(element))
+      bind(elementInfos.get(element));
+    else
+      waitingHandlers.push({ target: target, bind: bind });
+  }
+
+  function adoptNode(node) {
+    if (node.nodeType !== 1)
+      return;
+    if (node.tagName === 'OBJECT')
+      adoptObjectElement(node);
+    else if (node.tagName === 'SCRIPT' && node.hasAttribute('for'))
+      bindScriptFor(node);
+    for (const child of node.querySelectorAll('object, script[for]'))
+      adoptNode(child);
+  }
+
+  new MutationObserver(function (records) {
+    for (const record of records)
+      for (const node of record.addedNodes)
+        adoptNode(node);
+  }).observe(document, { childList: true, subtree: true });
+
+  // ---- The application's window -------------------------------------------------------------
+
+  const scriptClasses = new Map();
+
+  window.ActiveXObject = function ActiveXObject(progId) {
+    if (!new.target)
+      throw new TypeError("ActiveXObject must be called with 'new'");
+    const factory = scriptClasses.get(String(progId).toLowerCase());
+    if (factory)
+      return factory();
+    return automationObject(call('create', { progId: String(progId) }));
+  };
+
+  window.alert = function (message) {
+    call('message', { text: arguments.length ? String(message) : '', buttons: 'ok' });
+  };
+  window.confirm = function (message) {
+    return call('message', { text: arguments.length ? String(message) : '', buttons: 'okcancel' }) === 'ok';
+  };
+  window.close = function () {
+    call('close', {});
+  };
+  window.print = function () {
+    call('print', { html: '<!DOCTYPE html>' + document.documentElement.outerHTML, url: location.href });
+  };
+  window.showHelp = function (target) {
+    call('help', { target: String(target) });
+  };
+  // A link into a new window goes to the host, which opens outside addresses with the desktop's
+  // opener; the engine would refuse the window to a click that script made.
+  document.addEventListener('click', function (event) {
+    const link = event.target && event.target.closest && event.target.closest('a[href][target]');
+    if (!link || ['', '_self', '_parent', '_top'].includes(link.target.toLowerCase()) ||
+        Array.from(top.frames).some((frame) => frame.name === link.target))
+      return;
+    event.preventDefault();
+    call('open', { url: link.href });
+  }, true);
+
+  window.showModalDialog = function (url, args, features) {
+    const answer = call('modal', {
+      url: new URL(String(url), location.href).href,
+      arguments: saveDeep(args),
+      features: features == null ? '' : String(features),
+    });
+    return answer && 'value' in answer ? loadDeep(answer.value) : undefined;
+  };
+
+  // The application element (HTA:APPLICATION) answers with its attributes and the command line.
+  const applicationProperties = {
+    applicationName: ['applicationname', ''], border: ['border', 'thick'], borderStyle: ['borderstyle', 'normal'],
+    caption: ['caption', 'yes'], icon: ['icon', ''], maximizeButton: ['maximizebutton', 'yes'],
+    minimizeButton: ['minimizebutton', 'yes'], showInTaskbar: ['showintaskbar', 'yes'],
+    singleInstance: ['singleinstance', 'no'], sysMenu: ['sysmenu', 'yes'], version: ['version', ''],
+    windowState: ['windowstate', 'normal'],
+  };
+  const isApplicationElement = (element) => element.tagName === 'HTA:APPLICATION';
+  for (const [property, [attribute, fallback]] of Object.entries(applicationProperties)) {
+    Object.defineProperty(HTMLUnknownElement.prototype, property, {
+      configurable: true,
+      get() {
+        return isApplicationElement(this) ? (this.getAttribute(attribute) ?? fallback) : undefined;
+      },
+    });
+  }
+  Object.defineProperty(HTMLUnknownElement.prototype, 'commandLine', {
+    configurable: true,
+    get() {
+      return isApplicationElement(this) ? hello.commandLine : undefined;
+    },
+  });
+  Object.defineProperty(HTMLUnknownElement.prototype, 'scopeName', {
+    configurable: true,
+    get() {
+      const colon = this.tagName.indexOf(':');
+      return colon > 0 ? this.tagName.slice(0, colon) : 'HTML';
+    },
+  });
+
+  // A dialog window: its arguments, its return value and its size and place.
+  if (hello.dialog && window === top) {
+    let dialogArguments, argumentsLoaded = false, returnValue;
+    Object.defineProperty(window, 'dialogArguments', {
+      get() {
+        if (!argumentsLoaded) { // late, so that the page's own marshallers are registered
+          dialogArguments = loadDeep(hello.dialog.arguments);
+          argumentsLoaded = true;
+        }
+        return dialogArguments;
+      },
+    });
+    Object.defineProperty(window, 'returnValue', {
+      get() {
+        return returnValue;
+      },
+      set(value) {
+        returnValue = value;
+        call('dialog.returnValue', { value: saveDeep(value) });
+      },
+    });
+    for (const [property, key] of [['dialogWidth', 'width'], ['dialogHeight', 'height'], ['dialogLeft', 'left'], ['dialogTop', 'top']]) {
+      Object.defineProperty(window, property, {
+        get() {
+          return call('dialog.geometry', {})[key] + 'px';
+        },
+        set(value) {
+          const pixels = parseInt(value, 10);
+          if (Number.isFinite(pixels))
+            call('dialog.geometry', { [key]: pixels });
+        },
+      });
+    }
+  }
+
+  // The capture dialog: the browser window whose selection is captured, as far as it is known.
+  if (hello.menuArguments && window === top) {
+    const captured = hello.menuArguments;
+    const range = { text: captured.text, htmlText: '' };
+    const doc = {
+      title: captured.title,
+      URL: captured.url,
+      location: { href: captured.url, toString: () => captured.url },
+      selection: { type: captured.selectionType, createRange: () => range },
+      [documentUrl]: captured.url,
+    };
+    const browserWindow = { document: doc, location: doc.location };
+    browserWindow.top = browserWindow.parent = browserWindow.self = browserWindow.window = browserWindow;
+    doc.parentWindow = browserWindow;
+    Object.defineProperty(window.external, 'menuArguments', { value: browserWindow });
+  }
+
+  // beforeunload handlers run when the host closes the window, as ordinary script, so that they
+  // can still call the host (a page that is being dismissed may not).
+  const unloadListeners = [];
+  const addListener = window.addEventListener;
+  const removeListener = window.removeEventListener;
+  window.addEventListener = function (type, listener, options) {
+    if (String(type).toLowerCase() === 'beforeunload' && listener) {
+      if (!unloadListeners.includes(listener))
+        unloadListeners.push(listener);
+      return;
+    }
+    return addListener.call(this, type, listener, options);
+  };
+  window.removeEventListener = function (type, listener, options) {
+    if (String(type).toLowerCase() === 'beforeunload') {
+      const at = unloadListeners.indexOf(listener);
+      if (at >= 0)
+        unloadListeners.splice(at, 1);
+      return;
+    }
+    return removeListener.call(this, type, listener, options);
+  };
+
+  function runBeforeUnload() {
+    const event = new Event('beforeunload');
+    const handlers = unloadListeners.splice(0);
+    const property = window.onbeforeunload;
+    window.onbeforeunload = null;
+    if (typeof property === 'function')
+      handlers.unshift(property);
+    for (const handler of handlers) {
+      try {
+        if (typeof handler === 'function')
+          handler.call(window, event);
+        else if (handler && typeof handler.handleEvent === 'function')
+          handler.handleEvent(event);
+      } catch (e) {
+        console.error(e);
+      }
+    }
+    for (let i = 0; i < window.frames.length; i++) {
+      try {
+        const host = window.frames[i].__tavreloHost;
+        if (host)
+          host.runBeforeUnload();
+      } catch (e) {
+        console.error(e);
+      }
+    }
+    return true;
+  }
+
+  Object.defineProperty(window, '__tavreloHost', {
+    value: Object.freeze({
+      runBeforeUnload: runBeforeUnload,
+      // Script classes that ActiveXObject creates without the host ("Microsoft.XMLDOM", ...).
+      registerScriptClass(progId, factory) {
+        scriptClasses.set(String(progId).toLowerCase(), factory);
+      },
+      // Script types copied into and out of modal dialogs.
+      registerMarshaller(type, matches, save, load) {
+        marshallers.push({ type: type, matches: matches, save: save, load: load });
+      },
+      // The page's files: a whole file as text, or written whole and atomically.
+      readTextFile(path) {
+        return call('file.read', { path: String(path) });
+      },
+      writeTextFile(path, text) {
+        call('file.write', { path: String(path), text: String(text) });
+      },
+    }),
+  });
+})();

@@ -1,0 +1,104 @@
+#pragma once
+
+// What the tests read back from the registry, through the plain registry interface rather than
+// through the code under test.
+
+#include "registry/winreg.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <utility>
+
+namespace registryprobe {
+
+using namespace tavrelo::registry;
+
+class OpenKey final {
+public:
+    OpenKey(HKEY root, const QString &path)
+    {
+        if (RegOpenKeyEx(root, path.toUtf8().constData(), KEY_READ, &m_key) != ERROR_SUCCESS)
+            m_key = nullptr;
+    }
+    ~OpenKey()
+    {
+        if (m_key)
+            RegCloseKey(m_key);
+    }
+    OpenKey(const OpenKey &) = delete;
+    OpenKey &operator=(const OpenKey &) = delete;
+    HKEY get() const { return m_key; }
+
+private:
+    HKEY m_key = nullptr;
+};
+
+inline bool keyExists(HKEY root, const QString &path) { return OpenKey(root, path).get() != nullptr; }
+
+// The raw bytes and type of a value; none when it is missing.
+inline std::optional<std::pair<DWORD, QByteArray>> rawValue(HKEY root, const QString &path, const QString &name = {})
+{
+    const OpenKey key(root, path);
+    DWORD type = 0;
+    DWORD size = 0;
+    const QByteArray valueName = name.toUtf8();
+    if (!key.get() || RegQueryValueEx(key.get(), valueName.constData(), &type, nullptr, &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    QByteArray data(qsizetype(size), '\0');
+    RegQueryValueEx(key.get(), valueName.constData(), &type, reinterpret_cast<BYTE *>(data.data()), &size);
+    return std::make_pair(type, data);
+}
+
+// A REG_SZ value as text; none when missing or of another type.
+inline std::optional<QString> stringValue(HKEY root, const QString &path, const QString &name = {})
+{
+    const auto raw = rawValue(root, path, name);
+    if (!raw || raw->first != REG_SZ)
+        return std::nullopt;
+    return QString::fromUtf8(raw->second.constData());
+}
+
+inline QStringList subKeys(HKEY root, const QString &path)
+{
+    const OpenKey key(root, path);
+    QStringList names;
+    char name[512];
+    for (DWORD i = 0; key.get(); ++i) {
+        DWORD size = sizeof name;
+        if (RegEnumKeyEx(key.get(), i, name, &size) != ERROR_SUCCESS)
+            break;
+        names.append(QString::fromUtf8(name, qsizetype(size)));
+    }
+    return names;
+}
+
+inline QStringList valueNames(HKEY root, const QString &path)
+{
+    const OpenKey key(root, path);
+    QStringList names;
+    char name[512];
+    for (DWORD i = 0; key.get(); ++i) {
+        DWORD size = sizeof name;
+        if (RegEnumValue(key.get(), i, name, &size, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        names.append(QString::fromUtf8(name, qsizetype(size)));
+    }
+    return names;
+}
+
+inline bool setString(HKEY root, const QString &path, const QString &name, const QString &text)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyEx(root, path.toUtf8().constData(), KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return false;
+    const QByteArray data = text.toUtf8();
+    const LONG error = RegSetValueEx(key, name.toUtf8().constData(), REG_SZ,
+                                     reinterpret_cast<const BYTE *>(data.constData()), DWORD(data.size() + 1));
+    RegCloseKey(key);
+    return error == ERROR_SUCCESS;
+}
+
+}

@@ -1,0 +1,125 @@
+// How the helper object finds the window it serves: through its site, else by the window class
+// name that the HTML Application host gives its windows.
+
+#include "helperfixture.h"
+
+#include "automation/olewindow.h"
+#include "object/quillet.h"
+
+#include <QApplication>
+#include <QWidget>
+
+#include <atomic>
+#include <memory>
+
+namespace {
+
+// A page's site. With `inPlace` false it answers only IUnknown, as a site without a window does.
+class TestSite final : public IOleInPlaceSite {
+public:
+    TestSite(bool inPlace, HWND window) : m_inPlace(inPlace), m_window(window) {}
+
+    HRESULT QueryInterface(const IID &iid, void **object) override
+    {
+        if (iid == IID_IUnknown || (m_inPlace && (iid == IID_IOleWindow || iid == IID_IOleInPlaceSite))) {
+            *object = static_cast<IOleInPlaceSite *>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++m_references; }
+    ULONG Release() override { return --m_references; } // lives on the test's stack
+    HRESULT GetWindow(HWND *window) override
+    {
+        *window = m_window;
+        return m_window ? S_OK : E_FAIL;
+    }
+    ULONG references() const { return m_references; }
+
+private:
+    bool m_inPlace;
+    HWND m_window;
+    std::atomic<ULONG> m_references{1};
+};
+
+class HostWindowLookup : public RegisteredHelpers {
+protected:
+    static void SetUpTestSuite()
+    {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "object_tests";
+        static char *argv[] = {name, nullptr};
+        if (!QApplication::instance())
+            new QApplication(argc, argv); // lives for the process, as a host's does
+    }
+
+    void SetUp() override
+    {
+        RegisteredHelpers::SetUp();
+        m_helper = createHelper();
+        m_tracker.setProperty("tavreloWindowClass", QStringLiteral("TavTracker"));
+        m_other.setProperty("tavreloWindowClass", QStringLiteral("Clipvane"));
+    }
+
+    Quillet *quillet() const { return static_cast<Quillet *>(m_helper.get()); }
+    HRESULT setSite(IUnknown *site) const
+    {
+        ComPtr<IObjectWithSite> withSite;
+        EXPECT_EQ(m_helper.as(IID_IObjectWithSite, &withSite), S_OK);
+        return withSite->SetSite(site);
+    }
+    HWND find(const QString &windowClass, HRESULT expected = S_OK)
+    {
+        HWND window = &m_unnamed; // anything but null
+        EXPECT_EQ(quillet()->findHostWindow(windowClass, &window), expected);
+        return window;
+    }
+
+    QWidget m_unnamed;
+    QWidget m_other;
+    QWidget m_tracker;
+    ComPtr<IDispatch> m_helper;
+};
+
+} // namespace
+
+TEST_F(HostWindowLookup, theSitesWindowWinsAndIsWalkedUpToItsTopLevelWindow)
+{
+    QWidget *frame = new QWidget(&m_other);
+    QWidget *view = new QWidget(frame);
+    TestSite site(true, view);
+    ASSERT_EQ(setSite(&site), S_OK);
+    EXPECT_EQ(find(QString()), &m_other);
+    EXPECT_EQ(find(QStringLiteral("TavTracker")), &m_other); // the class is only a fallback
+
+    void *kept = nullptr;
+    ComPtr<IObjectWithSite> withSite;
+    ASSERT_EQ(m_helper.as(IID_IObjectWithSite, &withSite), S_OK);
+    ASSERT_EQ(withSite->GetSite(IID_IOleWindow, &kept), S_OK);
+    EXPECT_EQ(kept, static_cast<void *>(static_cast<IOleInPlaceSite *>(&site)));
+    site.Release();
+
+    ASSERT_EQ(setSite(nullptr), S_OK);
+    EXPECT_EQ(site.references(), 1u); // the object let go of it
+    EXPECT_EQ(withSite->GetSite(IID_IUnknown, &kept), E_FAIL);
+    EXPECT_EQ(find(QString(), E_FAIL), nullptr);
+}
+
+TEST_F(HostWindowLookup, withoutAWindowFromTheSiteTheClassNameFindsTheTopLevelWindow)
+{
+    EXPECT_EQ(find(QStringLiteral("tavtracker")), &m_tracker); // class names ignore case
+    EXPECT_EQ(find(QStringLiteral("CLIPVANE")), &m_other);
+    EXPECT_EQ(find(QStringLiteral("TavTrack"), E_FAIL), nullptr);
+    EXPECT_EQ(find(QString(), E_FAIL), nullptr);
+
+    TestSite noWindow(true, nullptr);
+    ASSERT_EQ(setSite(&noWindow), S_OK);
+    EXPECT_EQ(find(QStringLiteral("TavTracker")), &m_tracker);
+    TestSite notInPlace(false, &m_other);
+    ASSERT_EQ(setSite(&notInPlace), S_OK);
+    EXPECT_EQ(find(QStringLiteral("TavTracker")), &m_tracker);
+    ASSERT_EQ(setSite(nullptr), S_OK);
+}
