@@ -97,6 +97,19 @@ var PageTest = (function () {
     return commandTokens(application.commandLine)[1];
   }
 
+  // The helper library under test: the second argument.
+  function helpersLibrary() {
+    const application = document.getElementsByTagName('hta:application')[0] || top.document.getElementsByTagName('hta:application')[0];
+    return commandTokens(application.commandLine)[2];
+  }
+
+  // Writes script elements for the named scripts of the helper library's web application; call
+  // it from an inline script while the page is being parsed, so they run before the next script.
+  function includeHelperScripts(names) {
+    for (const name of names)
+      document.write('<script src="res://' + encodeURI(helpersLibrary()) + '/' + name + '"><\/script>');
+  }
+
   function readJsonLines(path) {
     let text = '';
     try {
@@ -132,6 +145,8 @@ var PageTest = (function () {
     waitFor: waitFor,
     report: report,
     scratch: scratch,
+    helpersLibrary: helpersLibrary,
+    includeHelperScripts: includeHelperScripts,
     commandTokens: commandTokens,
     readJsonLines: readJsonLines,
     run: run,

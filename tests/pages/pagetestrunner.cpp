@@ -2,7 +2,7 @@
 //
 // The runner gives the host a private registry, runtime folder and user-interface test files,
 // registers the helper library and the test page library the way an installation does, starts
-// the host on the page with the scratch folder as its argument, and reads the page's reports,
+// the host on the page with the scratch folder and the helper library as its arguments, and reads the page's reports,
 // which it writes to the console as lines "PAGETEST {json}": {"case", "ok", "message"} for each
 // case and {"done", "passed", "failed"} at the end.
 
@@ -147,7 +147,7 @@ int main(int argc, char *argv[])
     QProcess host;
     QProcess second;
     host.setProcessChannelMode(QProcess::SeparateChannels);
-    hostArguments << QStringLiteral("res://") + pages + u'/' + options.page << root;
+    hostArguments << QStringLiteral("res://") + pages + u'/' + options.page << root << options.helpers;
     int passed = 0, failed = 0;
     bool done = false;
     QByteArray pending;
