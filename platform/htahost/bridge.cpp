@@ -104,6 +104,8 @@ void dispatch(HostPage *page, const QString &method, const QJsonObject &call, co
         if (!text("text").isString())
             return answer(job, malformed(method));
         answer(job, writeTextFile(text("path").toString(), text("text").toString()));
+    } else if (method == u"file.preserve") {
+        answer(job, preserveDamagedFile(text("path").toString()));
     } else {
         answer(job, CallResult::failure(DISP_E_MEMBERNOTFOUND, QStringLiteral("The host has no call '%1'.").arg(method)));
     }

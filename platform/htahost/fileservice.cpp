@@ -1,6 +1,8 @@
 #include "fileservice.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QJsonObject>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSaveFile>
@@ -86,4 +88,34 @@ CallResult writeTextFile(const QString &path, const QString &text)
     if (!file.commit())
         return failed();
     return {true};
+}
+
+CallResult preserveDamagedFile(const QString &path)
+{
+    if (CallResult bad = checkPath(path); FAILED(bad.hr))
+        return bad;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return CallResult::failure(resultOf(file.error(), path),
+                                   QStringLiteral("Cannot read '%1': %2").arg(path, file.errorString()));
+    const QByteArray bytes = file.readAll();
+    const QFileInfo info(path);
+    const QString prefix = info.fileName() + QStringLiteral(".damaged-");
+    const QDir folder = info.dir();
+    for (const QFileInfo &earlier : folder.entryInfoList({prefix + u'*'}, QDir::Files | QDir::Hidden)) {
+        QFile copy(earlier.filePath());
+        if (earlier.size() == bytes.size() && copy.open(QIODevice::ReadOnly) && copy.readAll() == bytes)
+            return {QJsonObject{{QStringLiteral("copy"), earlier.filePath()}, {QStringLiteral("made"), false}}};
+    }
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString name = folder.filePath(prefix + stamp);
+    for (int n = 2; QFileInfo::exists(name); ++n)
+        name = folder.filePath(prefix + stamp + u'-' + QString::number(n));
+    QSaveFile copy(name);
+    if (!copy.open(QIODevice::WriteOnly) || copy.write(bytes) != bytes.size() || !copy.flush() ||
+        ::fsync(copy.handle()) != 0 || !copy.commit())
+        return CallResult::failure(resultOf(copy.error(), name),
+                                   QStringLiteral("Cannot keep a copy of '%1' as '%2': %3")
+                                       .arg(path, name, copy.errorString()));
+    return {QJsonObject{{QStringLiteral("copy"), name}, {QStringLiteral("made"), true}}};
 }

@@ -26,12 +26,17 @@ QHash<QString, HostPage *> &pagesByToken()
     return pages;
 }
 
+// The bridge first, then the script classes built on it.
 QString bridgeScript()
 {
-    QFile file(QStringLiteral(":/htahost/htabridge.js"));
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("The host's page script is missing from the program.");
-    return QString::fromUtf8(file.readAll());
+    QString source;
+    for (const char *name : {":/htahost/htabridge.js", ":/htahost/xmldom.js"}) {
+        QFile file{QString::fromLatin1(name)};
+        if (!file.open(QIODevice::ReadOnly))
+            qFatal("The host's page script %s is missing from the program.", name);
+        source += QString::fromUtf8(file.readAll()) + u'\n';
+    }
+    return source;
 }
 
 bool isLocalAddress(const QUrl &url)

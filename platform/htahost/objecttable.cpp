@@ -199,6 +199,10 @@ HRESULT ObjectTable::fromWire(const QJsonValue &wire, Variant *value)
             *value = Variant(ComPtr<IDispatch>::adopt(new HostDocument(object.value(QStringLiteral("$document")).toString())));
             return S_OK;
         }
+        if (object.contains(QStringLiteral("$unsupported"))) {
+            *value = Variant(ComPtr<IDispatch>::adopt(new ScriptObject));
+            return S_OK;
+        }
         if (const Entry *found = entry(object.value(QStringLiteral("$object")).toInt())) {
             *value = Variant(found->object);
             return S_OK;

@@ -40,36 +40,20 @@ HRESULT HostDocument::QueryInterface(const IID &iid, void **object)
     return E_NOINTERFACE;
 }
 
-HRESULT HostDocument::GetTypeInfoCount(std::uint32_t *count)
-{
-    if (!count)
-        return E_POINTER;
-    *count = 0;
-    return S_OK;
-}
-
-HRESULT HostDocument::GetTypeInfo(std::uint32_t, LCID, std::shared_ptr<const tavrelo::automation::TypeInfo> *)
-{
-    return E_NOTIMPL;
-}
-
-HRESULT HostDocument::GetIDsOfNames(const IID &, const QStringList &names, LCID, DISPID *ids)
-{
-    for (qsizetype i = 0; i < names.size(); ++i)
-        ids[i] = DISPID_UNKNOWN;
-    return DISP_E_UNKNOWNNAME;
-}
-
-HRESULT HostDocument::Invoke(DISPID, const IID &, LCID, std::uint16_t, DispParams &, Variant *, ExcepInfo *,
-                             std::uint32_t *)
-{
-    return DISP_E_MEMBERNOTFOUND;
-}
-
 HRESULT HostDocument::get_locationString(QString *url)
 {
     if (!url)
         return E_POINTER;
     *url = m_url;
     return S_OK;
+}
+
+HRESULT ScriptObject::QueryInterface(const IID &iid, void **object)
+{
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    if (iid == IID_IUnknown || iid == IID_IDispatch)
+        return hand(static_cast<IDispatch *>(this), object);
+    return E_NOINTERFACE;
 }

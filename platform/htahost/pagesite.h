@@ -21,19 +21,49 @@ private:
     QPointer<QWidget> m_window; // the site outlives its window only while objects still hold it
 };
 
+// An automation object without members of its own: what script can pass but not call.
+template <typename Interface>
+class MemberlessObject : public ComObject<Interface> {
+public:
+    HRESULT GetTypeInfoCount(std::uint32_t *count) override
+    {
+        if (!count)
+            return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(std::uint32_t, LCID, std::shared_ptr<const tavrelo::automation::TypeInfo> *) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT GetIDsOfNames(const IID &, const QStringList &names, LCID, DISPID *ids) override
+    {
+        for (qsizetype i = 0; i < names.size(); ++i)
+            ids[i] = DISPID_UNKNOWN;
+        return DISP_E_UNKNOWNNAME;
+    }
+    HRESULT Invoke(DISPID, const IID &, LCID, std::uint16_t, DispParams &, Variant *, ExcepInfo *,
+                   std::uint32_t *) override
+    {
+        return DISP_E_MEMBERNOTFOUND;
+    }
+};
+
 // A page's document as an argument: it knows its address.
-class HostDocument final : public ComObject<IHTMLDocument2> {
+class HostDocument final : public MemberlessObject<IHTMLDocument2> {
 public:
     explicit HostDocument(QString url) : m_url(std::move(url)) {}
 
     HRESULT QueryInterface(const IID &iid, void **object) override;
-    HRESULT GetTypeInfoCount(std::uint32_t *count) override;
-    HRESULT GetTypeInfo(std::uint32_t, LCID, std::shared_ptr<const tavrelo::automation::TypeInfo> *) override;
-    HRESULT GetIDsOfNames(const IID &, const QStringList &names, LCID, DISPID *ids) override;
-    HRESULT Invoke(DISPID, const IID &, LCID, std::uint16_t, DispParams &, Variant *, ExcepInfo *,
-                   std::uint32_t *) override;
     HRESULT get_locationString(QString *url) override;
 
 private:
     QString m_url;
+};
+
+// Any other script object passed as an argument (a plain object, an XML document, a function):
+// a member sees an object, and finds out by querying that it is none of the kinds it knows.
+class ScriptObject final : public MemberlessObject<IDispatch> {
+public:
+    HRESULT QueryInterface(const IID &iid, void **object) override;
 };

@@ -558,6 +558,10 @@
       writeTextFile(path, text) {
         call('file.write', { path: String(path), text: String(text) });
       },
+      // Keeps a copy of a damaged file beside it once: {copy, made}.
+      preserveDamagedFile(path) {
+        return call('file.preserve', { path: String(path) });
+      },
     }),
   });
 })();

@@ -1,0 +1,364 @@
+// "Microsoft.XMLDOM" for the application's pages: XML documents with the operations the pages
+// use (load, loadXML, xml, save, selectNodes, selectSingleNode, tree building, transformNode),
+// built on the engine's own parser, serializer, XPath and XSLT. Files are read and written whole
+// through the host's file service, which replaces a file atomically.
+//
+// The documents are the engine's XML documents, so every node has the standard DOM members as
+// well; the additions below follow the component the pages were written for:
+// - load and loadXML never throw: a missing, empty, unreadable or ill-formed source leaves the
+//   document empty and returns false, and parseError says why;
+// - queries name elements by prefix; a prefix is resolved through the declarations in scope
+//   (or SelectionNamespaces), results come in document order;
+// - createElement with a prefixed name creates the element in the namespace that the document
+//   declares for the prefix, so queries find new elements like parsed ones;
+// - save writes UTF-8 with an XML declaration that says so.
+(function () {
+  'use strict';
+  const host = window.__tavreloHost;
+  if (!host)
+    return;
+
+  const XMLNS = 'http://www.w3.org/2000/xmlns/';
+  const XHTML = 'http://www.w3.org/1999/xhtml';
+  const E_FAIL = 0x80004005 | 0;
+
+  // parseError.errorCode values.
+  const XML_E_MISSINGROOT = 0xC00CE558 | 0;   // nothing but white space (or nothing at all)
+  const XML_E_NOTWELLFORMED = 0xC00CE50D | 0; // the parser refused the text
+  const XML_E_NOTFOUND = 0x800C0006 | 0;      // no such file
+
+  const kDeclaration = /^\uFEFF?\s*<\?xml\s+((?:[^?]|\?(?!>))*)\?>/;
+  const kOnlyWhiteSpace = /^[\s\uFEFF]*$/;
+
+  const states = new WeakMap(); // document -> its component state
+  const serializer = new XMLSerializer();
+
+  function xmlError(number, description) {
+    const error = new Error(description);
+    error.number = number | 0;
+    error.description = description;
+    return error;
+  }
+
+  function noError() {
+    return { errorCode: 0, reason: '', url: '', srcText: '', line: 0, linepos: 0, filepos: 0 };
+  }
+
+  function isComponentDocument(node) {
+    return !!node && states.has(node);
+  }
+
+  function ownerOf(node) {
+    return node.nodeType === 9 ? node : node.ownerDocument;
+  }
+
+  // ---- Parsing --------------------------------------------------------------------------------
+
+  // {document, declaration} for well-formed text, else {error}.
+  function parse(text, url) {
+    if (kOnlyWhiteSpace.test(text))
+      return { error: Object.assign(noError(), { errorCode: XML_E_MISSINGROOT, url: url,
+        reason: 'XML document must have a top level element.' }) };
+    const parsed = new DOMParser().parseFromString(text, 'application/xml');
+    const failure = parsed.getElementsByTagNameNS(XHTML, 'parsererror')[0];
+    if (failure) {
+      const message = (failure.textContent || '').replace(/^This page contains the following errors:/, '')
+        .replace(/Below is a rendering of the page up to the first error\.\s*$/, '').trim();
+      const where = /line (\d+) at column (\d+)/.exec(message);
+      const error = Object.assign(noError(), {
+        errorCode: XML_E_NOTWELLFORMED, url: url, reason: message || 'The document is not well-formed XML.',
+      });
+      if (where) {
+        error.line = Number(where[1]);
+        error.linepos = Number(where[2]);
+        error.srcText = text.split(/\r\n|\r|\n/)[error.line - 1] || '';
+      }
+      return { error: error };
+    }
+    const declaration = kDeclaration.exec(text);
+    return { document: parsed, declaration: declaration ? declaration[1].trim() : null };
+  }
+
+  function clear(doc) {
+    while (doc.firstChild)
+      doc.removeChild(doc.firstChild);
+  }
+
+  // Moves the parsed content into `doc`, keeping the declaration as the first node.
+  function fill(doc, parsed) {
+    clear(doc);
+    if (parsed.declaration)
+      doc.appendChild(doc.createProcessingInstruction('xml', parsed.declaration));
+    for (const node of Array.from(parsed.document.childNodes))
+      doc.appendChild(doc.adoptNode(node));
+  }
+
+  function readSource(source) {
+    const text = String(source);
+    if (/^[a-z][a-z0-9+.-]*:/i.test(text) && !/^[a-z]:[\\/]/i.test(text)) {
+      const url = new URL(text, location.href);
+      if (url.protocol === 'file:')
+        return host.readTextFile(decodeURIComponent(url.pathname));
+      const xhr = new XMLHttpRequest();
+      xhr.open('GET', url.href, false);
+      xhr.send();
+      if (xhr.status !== 200 && xhr.status !== 0)
+        throw xmlError(XML_E_NOTFOUND, 'The system cannot locate the resource specified.');
+      return xhr.responseText;
+    }
+    return host.readTextFile(text);
+  }
+
+  function load(doc, source) {
+    const state = states.get(doc);
+    state.url = String(source);
+    let text;
+    try {
+      text = readSource(source);
+    } catch (e) {
+      clear(doc);
+      const missing = e.number === (0x80070002 | 0) || e.number === (0x80070003 | 0) || e.number === XML_E_NOTFOUND;
+      state.parseError = Object.assign(noError(), {
+        errorCode: missing ? XML_E_NOTFOUND : (e.number || E_FAIL), url: state.url,
+        reason: missing ? 'The system cannot locate the object specified.' : (e.description || e.message),
+      });
+      return false;
+    }
+    return loadText(doc, text, state.url);
+  }
+
+  function loadText(doc, text, url) {
+    const state = states.get(doc);
+    const parsed = parse(String(text), url);
+    if (parsed.error) {
+      clear(doc);
+      state.parseError = parsed.error;
+      return false;
+    }
+    fill(doc, parsed);
+    state.parseError = noError();
+    return true;
+  }
+
+  // ---- Writing --------------------------------------------------------------------------------
+
+  function serializeNode(node) {
+    if (node.nodeType === 9)
+      return Array.from(node.childNodes, serializeNode).join('\r\n');
+    return serializer.serializeToString(node);
+  }
+
+  // The declaration that a saved file carries: the document's own, saying UTF-8.
+  function declarationFor(doc) {
+    const first = doc.firstChild;
+    let data = first && first.nodeType === 7 && first.target === 'xml' ? first.data : 'version="1.0"';
+    if (/\bencoding\s*=\s*(["'])[^"']*\1/.test(data))
+      data = data.replace(/\bencoding\s*=\s*(["'])[^"']*\1/, 'encoding="UTF-8"');
+    else
+      data = data.replace(/^(\s*version\s*=\s*(["'])[^"']*\2)/, '$1 encoding="UTF-8"');
+    return '<?xml ' + data + '?>';
+  }
+
+  function save(doc, destination) {
+    if (typeof destination !== 'string' || !destination)
+      throw xmlError(0x80070057, 'The document can only be saved to a file path.');
+    const parts = [declarationFor(doc)];
+    for (const node of doc.childNodes)
+      if (!(node.nodeType === 7 && node.target === 'xml'))
+        parts.push(serializer.serializeToString(node));
+    host.writeTextFile(destination, parts.join('\n') + '\n');
+  }
+
+  // ---- Queries --------------------------------------------------------------------------------
+
+  function parseSelectionNamespaces(text) {
+    const map = new Map();
+    const pattern = /xmlns:([\w.-]+)\s*=\s*(["'])(.*?)\2/g;
+    let match;
+    while ((match = pattern.exec(String(text))))
+      map.set(match[1], match[3]);
+    return map;
+  }
+
+  function resolverFor(context) {
+    const doc = ownerOf(context);
+    const state = doc && states.get(doc);
+    return function (prefix) {
+      if (state && state.selectionNamespaces.has(prefix))
+        return state.selectionNamespaces.get(prefix);
+      const scope = context.nodeType === 9 ? context.documentElement : (context.nodeType === 1 ? context : context.parentNode);
+      const uri = (scope && scope.lookupNamespaceURI(prefix)) ||
+        (doc && doc.documentElement && doc.documentElement.lookupNamespaceURI(prefix));
+      // An undeclared prefix names nothing: the query finds no node rather than failing.
+      return uri || 'urn:x-undeclared-prefix:' + prefix;
+    };
+  }
+
+  function nodeList(nodes) {
+    let cursor = 0;
+    Object.defineProperties(nodes, {
+      item: { value: (index) => (index >= 0 && index < nodes.length ? nodes[index] : null) },
+      nextNode: { value: () => (cursor < nodes.length ? nodes[cursor++] : null) },
+      reset: { value: () => { cursor = 0; } },
+    });
+    return nodes;
+  }
+
+  function evaluate(context, expression, type) {
+    const doc = ownerOf(context);
+    try {
+      return doc.evaluate(String(expression), context, resolverFor(context), type, null);
+    } catch (e) {
+      throw xmlError(E_FAIL, 'Invalid query "' + expression + '": ' + e.message);
+    }
+  }
+
+  function selectNodes(context, expression) {
+    const result = evaluate(context, expression, XPathResult.ORDERED_NODE_SNAPSHOT_TYPE);
+    const nodes = new Array(result.snapshotLength);
+    for (let i = 0; i < nodes.length; i++)
+      nodes[i] = result.snapshotItem(i);
+    return nodeList(nodes);
+  }
+
+  function selectSingleNode(context, expression) {
+    return evaluate(context, expression, XPathResult.FIRST_ORDERED_NODE_TYPE).singleNodeValue;
+  }
+
+  // ---- Transforms -----------------------------------------------------------------------------
+
+  // The markup of a standard XSLT transform; empty text when the style sheet fails.
+  function transformNode(node, stylesheet) {
+    try {
+      const processor = new XSLTProcessor();
+      processor.importStylesheet(stylesheet);
+      const source = node.nodeType === 9 ? node : node.cloneNode(true);
+      const result = processor.transformToDocument(source);
+      if (!result)
+        return '';
+      const root = result.documentElement;
+      if (root && root.localName === 'transformiix') // text output
+        return root.textContent;
+      return root ? (root.namespaceURI === XHTML ? root.outerHTML : serializer.serializeToString(root)) : '';
+    } catch (e) {
+      return '';
+    }
+  }
+
+  // ---- The document class and the node additions ----------------------------------------------
+
+  const documentMembers = {
+    async: {
+      get() { return states.get(this).async; },
+      set(value) { states.get(this).async = !!value; }, // loading is always synchronous
+    },
+    validateOnParse: { get() { return false; }, set() {} },
+    resolveExternals: { get() { return false; }, set() {} },
+    preserveWhiteSpace: {
+      get() { return states.get(this).preserveWhiteSpace; },
+      set(value) { states.get(this).preserveWhiteSpace = !!value; },
+    },
+    readyState: { get() { return 4; } },
+    parseError: { get() { return states.get(this).parseError; } },
+    url: { get() { return states.get(this).url; } },
+    load: { value(source) { return load(this, source); } },
+    loadXML: { value(text) { return loadText(this, text, ''); } },
+    save: { value(destination) { save(this, destination); } },
+    setProperty: {
+      value(name, value) {
+        const state = states.get(this);
+        if (String(name) === 'SelectionNamespaces')
+          state.selectionNamespaces = parseSelectionNamespaces(value);
+        else
+          state.properties.set(String(name), value);
+      },
+    },
+    getProperty: {
+      value(name) {
+        const state = states.get(this);
+        return String(name) === 'SelectionNamespaces' ? state.selectionNamespacesText : state.properties.get(String(name));
+      },
+    },
+    createElement: {
+      value(name) {
+        const qualified = String(name);
+        const colon = qualified.indexOf(':');
+        const root = this.documentElement;
+        if (colon > 0 && root) {
+          const uri = root.lookupNamespaceURI(qualified.slice(0, colon));
+          if (uri)
+            return this.createElementNS(uri, qualified);
+        }
+        return Document.prototype.createElement.call(this, qualified);
+      },
+    },
+  };
+
+  function createDocument() {
+    const doc = document.implementation.createDocument(null, null, null);
+    Object.setPrototypeOf(doc, ComponentDocument);
+    states.set(doc, {
+      async: true, preserveWhiteSpace: false, parseError: noError(), url: '',
+      selectionNamespaces: new Map(), selectionNamespacesText: '', properties: new Map(),
+    });
+    return doc;
+  }
+
+  const ComponentDocument = Object.create(XMLDocument.prototype, documentMembers);
+
+  // Node members of the component. `xml` and `text` answer only for nodes of XML documents, so
+  // that the page's own HTML elements keep their usual members.
+  const isXmlNode = (node) => ownerOf(node).contentType !== 'text/html';
+  Object.defineProperties(Node.prototype, {
+    xml: {
+      configurable: true,
+      get() { return isXmlNode(this) ? serializeNode(this) : undefined; },
+    },
+    text: {
+      configurable: true,
+      get() { return isXmlNode(this) ? this.textContent : undefined; },
+      set(value) {
+        if (isXmlNode(this))
+          this.textContent = String(value);
+      },
+    },
+    baseName: { configurable: true, get() { return this.localName; } },
+    selectNodes: { configurable: true, value(expression) { return selectNodes(this, expression); } },
+    selectSingleNode: { configurable: true, value(expression) { return selectSingleNode(this, expression); } },
+    transformNode: { configurable: true, value(stylesheet) { return transformNode(this, stylesheet); } },
+  });
+
+  // Namespace declarations set as attributes are declarations, as in a parsed document, so the
+  // prefix they declare resolves for createElement and queries at once.
+  const nativeSetAttribute = Element.prototype.setAttribute;
+  Element.prototype.setAttribute = function (name, value) {
+    const qualified = String(name);
+    if (isComponentDocument(this.ownerDocument) && (qualified === 'xmlns' || qualified.startsWith('xmlns:')))
+      return this.setAttributeNS(XMLNS, qualified, String(value));
+    return nativeSetAttribute.call(this, name, value);
+  };
+
+  // Data islands: <XML id="…" src="…"> elements answer their document.
+  const islands = new WeakMap();
+  Object.defineProperty(HTMLUnknownElement.prototype, 'XMLDocument', {
+    configurable: true,
+    get() {
+      if (this.tagName !== 'XML')
+        return undefined;
+      if (!islands.has(this)) {
+        const doc = createDocument();
+        doc.async = false;
+        const source = this.getAttribute('src');
+        if (source)
+          load(doc, new URL(source, this.ownerDocument.baseURI).href);
+        else
+          loadText(doc, this.innerHTML, '');
+        islands.set(this, doc);
+      }
+      return islands.get(this);
+    },
+  });
+
+  for (const progId of ['Microsoft.XMLDOM', 'MSXML.DOMDocument', 'MSXML2.DOMDocument'])
+    host.registerScriptClass(progId, createDocument);
+})();

@@ -1,0 +1,480 @@
+// The collection store: the names of the collection file format, and the operations that open a
+// collection into an XML document, repair it, check and convert its version, read, compare and
+// advance its change stamp, and hand out and look up identifiers. It keeps no state: every
+// operation takes the page's document (someBase).
+//
+// Around these, every page that reads or changes a collection follows one sequence under the
+// collection's lock (fnReadCollection, fnChangeCollection / fnBeginChange + fnFinishChange).
+
+// ---- Names of the file format ------------------------------------------------------------------
+
+var cxbiMajorDatabaseVersion = 1;
+var cxbiMinorDatabaseVersion = 0;
+var cxbiDatabaseVersion = cxbiMajorDatabaseVersion + "." + cxbiMinorDatabaseVersion;
+// The namespace of the format's elements, bound to the prefix TavTracker; the style sheets that
+// render collections bind the prefix to this same address.
+var cxbiNamespace = "http://www.tavrelo.com/tracker/";
+var cxbiPrefix = "TavTracker";
+
+var cxbiRoot = "root";
+var cxbiAttTimeStamp = "TimeStamp";
+var cxbiNoTimeStamp = "-1";
+var cxbiAttNextUIN = "NextUIN";
+var cxbiAttUIN = "UIN";
+var cxbiAttVersion = "dbversion";
+var cxbiDatabase = "TavTracker:ktDATABASE";
+var cxbiAttCurrentNode = "CurrentNode";
+var cxbiAttIsDatabase = "IsDatabase";
+var cxbiNODE = "TavTracker:ktNODE";
+var cxbiFRAGMENT = "TavTracker:ktFRAGMENT";
+var cxbiAttName = "Name";
+var cxbiAttText = "Text";
+var cxbiAttComment = "Comment";
+var cxbiAttURL = "BaseURL";
+var cxbiAttDate = "CreationDate";
+var cxbiAttUnsorted = "IsUnsortedNode";
+
+var L_UNNAMED_NODE_DEF = "My Citations";
+var L_UNSORTED_NODE = "Default Collection";
+
+// ---- Messages ------------------------------------------------------------------------------------
+
+var L_DATABASE_VERSION_NOT_CURRENT = "XML Database version is not current.\n\nExpected version:";
+var L_DATABASE_VERSION_FOUND = "\nFound version:";
+var L_DATABASE_VERSION_NO_MARK = "No version mark found";
+var L_DATABASE_VERSION_CONVERT = "\n\nDo you want to convert it?";
+var L_DATABASE_VERSION_HIGHER = "Database version is higher than supported.\n\nAre you sure that you want to continue?";
+var L_XML_CONTROL_FAILED = "Script was unable to initialize XML control.";
+var L_FILE_MODIFIED = "The file has been modified by another program.\nIt will be reloaded.";
+var L_DAMAGED_FILE_KEPT_1 = "The collection file\n\n";
+var L_DAMAGED_FILE_KEPT_2 = "\n\nis damaged and cannot be read. A copy of it was kept as\n\n";
+var L_DAMAGED_FILE_KEPT_3 = "\n\nA new collection is opened in its place; the first change you save replaces the damaged file.";
+var L_NOT_A_COLLECTION = "The file is not a collection: its document element is not \"root\".";
+
+// Results of a change.
+var ktfFailure = 0;
+var ktfReloaded = -1;
+var ktfSuccess = 1;
+
+// parseError.errorCode of a file that is there but is not well-formed XML.
+var cxbiNotWellFormed = 0xC00CE50D | 0;
+
+// ---- Documents -----------------------------------------------------------------------------------
+
+// A new, empty XML document that loads synchronously; null when the component is missing.
+function fnNewXMLDocument()
+{
+    try {
+        var oDocument = new ActiveXObject("Microsoft.XMLDOM");
+        oDocument.async = false;
+        return oDocument;
+    } catch (e) {
+        return null;
+    }
+}
+
+function fnStoreError(sDescription)
+{
+    var oError = new Error(sDescription);
+    oError.number = 0x80004005 | 0;
+    oError.description = sDescription;
+    return oError;
+}
+
+// The document element when it is root; null otherwise.
+function fnGetRootElement(someBase)
+{
+    var oRoot = someBase.documentElement;
+    return oRoot && oRoot.nodeName == cxbiRoot ? oRoot : null;
+}
+
+function fnGetDatabaseElement(someBase)
+{
+    return someBase.selectSingleNode("/" + cxbiRoot + "/" + cxbiDatabase);
+}
+
+// ---- Opening -------------------------------------------------------------------------------------
+
+// A damaged file is copied aside once, before anything could be written over it, and the user
+// is told where the copy is. A copy that cannot be made stops the opening, so the damaged file
+// is never replaced without one.
+function fnKeepDamagedFile(somePath)
+{
+    var oKept = window.__tavreloHost.preserveDamagedFile(somePath);
+    if (oKept.made)
+        alert(L_DAMAGED_FILE_KEPT_1 + somePath + L_DAMAGED_FILE_KEPT_2 + oKept.copy + L_DAMAGED_FILE_KEPT_3);
+}
+
+// Elements that carry the prefix but not the format's namespace (a file that declared another
+// address) are rebuilt in the format's namespace, with their attributes and content.
+function fnRebindNamespace(someBase, someElement)
+{
+    var oChild = someElement.firstChild;
+    while (oChild) {
+        var oNext = oChild.nextSibling;
+        if (oChild.nodeType == 1)
+            fnRebindNamespace(someBase, oChild);
+        oChild = oNext;
+    }
+    if (someElement.prefix != cxbiPrefix || someElement.namespaceURI == cxbiNamespace)
+        return;
+    var oNew = someBase.createElementNS(cxbiNamespace, someElement.nodeName);
+    for (var i = 0; i < someElement.attributes.length; i++) {
+        var oAttribute = someElement.attributes[i];
+        if (oAttribute.name != "xmlns:" + cxbiPrefix)
+            oNew.setAttributeNS(oAttribute.namespaceURI, oAttribute.name, oAttribute.value);
+    }
+    while (someElement.firstChild)
+        oNew.appendChild(someElement.firstChild);
+    someElement.parentNode.replaceChild(oNew, someElement);
+}
+
+// Loads the path into the document and makes it a valid collection in memory: a missing, empty
+// or damaged file gives a new collection; a missing root folder or system folder is added. Never
+// writes the file; the repairs reach it with the next saved change.
+function fnCheckedInitializeFile(someBase, somePath)
+{
+    if (!someBase.load(somePath) && someBase.parseError.errorCode == cxbiNotWellFormed)
+        fnKeepDamagedFile(somePath);
+
+    var bChanged = false;
+    var oRoot = someBase.documentElement;
+    if (!oRoot) {
+        oRoot = someBase.createElement(cxbiRoot);
+        oRoot.setAttribute("xmlns:" + cxbiPrefix, cxbiNamespace);
+        oRoot.appendChild(someBase.createTextNode("\n\t"));
+        oRoot.setAttribute(cxbiAttTimeStamp, cxbiNoTimeStamp);
+        oRoot.setAttribute(cxbiAttNextUIN, "0");
+        oRoot.setAttribute(cxbiAttVersion, cxbiDatabaseVersion);
+        someBase.appendChild(oRoot);
+        someBase.insertBefore(someBase.createProcessingInstruction("xml", "version=\"1.0\" encoding=\"UTF-8\""), oRoot);
+        bChanged = true;
+    } else if (oRoot.nodeName != cxbiRoot) {
+        throw fnStoreError(L_NOT_A_COLLECTION);
+    } else if (oRoot.getAttribute("xmlns:" + cxbiPrefix) != cxbiNamespace) {
+        oRoot.setAttribute("xmlns:" + cxbiPrefix, cxbiNamespace);
+        fnRebindNamespace(someBase, oRoot);
+        bChanged = true;
+    }
+
+    var oDatabase = fnGetDatabaseElement(someBase);
+    if (!oDatabase) {
+        oDatabase = someBase.createElement(cxbiDatabase);
+        oDatabase.setAttribute(cxbiAttName, L_UNNAMED_NODE_DEF);
+        oDatabase.setAttribute(cxbiAttIsDatabase, "-1");
+        oDatabase.appendChild(someBase.createTextNode("\n\t\t"));
+        oRoot.appendChild(oDatabase);
+        bChanged = true;
+    }
+
+    if (!oDatabase.selectSingleNode(cxbiNODE)) {
+        var oUnsorted = someBase.createElement(cxbiNODE);
+        oUnsorted.setAttribute(cxbiAttName, L_UNSORTED_NODE);
+        oUnsorted.setAttribute(cxbiAttUnsorted, "1");
+        oUnsorted.appendChild(someBase.createTextNode("\n\t\t"));
+        oDatabase.appendChild(oUnsorted);
+        bChanged = true;
+    }
+
+    // Parsed again, the new elements are exactly like the ones a file holds.
+    if (bChanged && !someBase.loadXML(someBase.xml))
+        throw fnStoreError(someBase.parseError.reason);
+    return true;
+}
+
+// ---- Version -------------------------------------------------------------------------------------
+
+function fnGetVersion(someBase)
+{
+    var oRoot = fnGetRootElement(someBase);
+    var sVersion = oRoot ? oRoot.getAttribute(cxbiAttVersion) : null;
+    return sVersion == null ? "" : sVersion;
+}
+
+function fnCheckVersion(someBase)
+{
+    return fnGetVersion(someBase) === cxbiDatabaseVersion;
+}
+
+function fnSetVersion(someBase)
+{
+    fnGetRootElement(someBase).setAttribute(cxbiAttVersion, cxbiDatabaseVersion);
+}
+
+function fnConfirmConversion(someBase)
+{
+    var sVersion = fnGetVersion(someBase);
+    return confirm(L_DATABASE_VERSION_NOT_CURRENT + cxbiDatabaseVersion + L_DATABASE_VERSION_FOUND +
+                   (sVersion != "" ? "'" + sVersion + "'" : L_DATABASE_VERSION_NO_MARK) + L_DATABASE_VERSION_CONVERT);
+}
+
+// Converts to the current version; false only when the user will not go on with a newer one.
+function fnPerformConversion(someBase)
+{
+    var sVersion = fnGetVersion(someBase);
+    var nMajor = 0, nMinor = 0;
+    var nDot = sVersion.indexOf(".");
+    if (nDot >= 0) {
+        nMajor = parseInt(sVersion.substring(0, nDot), 10);
+        nMinor = parseInt(sVersion.substring(nDot + 1), 10);
+        if (isNaN(nMajor))
+            nMajor = 0;
+        if (isNaN(nMinor))
+            nMinor = 0;
+    }
+    var bNewer = nMajor > cxbiMajorDatabaseVersion ||
+                 (nMajor == cxbiMajorDatabaseVersion && nMinor > cxbiMinorDatabaseVersion);
+    if (!(nMajor == 0 && nMinor == 0) && bNewer && !confirm(L_DATABASE_VERSION_HIGHER))
+        return false;
+    fnSetVersion(someBase);
+    return true;
+}
+
+// ---- Stamps --------------------------------------------------------------------------------------
+
+function fnGetTimeStamp(someBase)
+{
+    var oRoot = fnGetRootElement(someBase);
+    var sStamp = oRoot ? oRoot.getAttribute(cxbiAttTimeStamp) : null;
+    if (sStamp == null || sStamp == "")
+        return cxbiNoTimeStamp;
+    if (isNaN(parseInt(sStamp, 10)))
+        return "1";
+    return sStamp;
+}
+
+// False when the disk copy was changed since the page's copy was read. A file that was never
+// saved (no stamp) never counts as changed.
+function fnCheckTimeStampsEqual(someBase, someDiskBase)
+{
+    var sDisk = fnGetTimeStamp(someDiskBase);
+    if (sDisk == cxbiNoTimeStamp)
+        return true;
+    return fnGetTimeStamp(someBase) == sDisk;
+}
+
+function fnIncrementTimeStamp(someBase)
+{
+    var nStamp = parseInt(fnGetTimeStamp(someBase), 10);
+    if (nStamp < -1)
+        nStamp = -1; // a stamp below "never saved" comes from another program; start again
+    fnGetRootElement(someBase).setAttribute(cxbiAttTimeStamp, String((nStamp + 1) % 1000000));
+    return true;
+}
+
+// ---- Identifiers ---------------------------------------------------------------------------------
+
+function fnIsUIN(sValue)
+{
+    return sValue != null && !isNaN(parseInt(sValue, 10));
+}
+
+// The largest identifier in the document; -1 when there is none.
+function fnGetLargestUIN(someBase)
+{
+    var nLargest = -1;
+    var oUINs = someBase.selectNodes("//@" + cxbiAttUIN);
+    for (var i = 0; i < oUINs.length; i++) {
+        var n = parseInt(oUINs[i].value, 10);
+        if (n > nLargest)
+            nLargest = n;
+    }
+    return nLargest;
+}
+
+// Hands out the next identifier. A counter that is missing or not a number starts above the
+// largest identifier in the file, so no identifier is handed out twice.
+function fnCreateNewUIN(someBase)
+{
+    var oRoot = fnGetRootElement(someBase);
+    var nNext = parseInt(oRoot.getAttribute(cxbiAttNextUIN), 10);
+    if (isNaN(nNext) || nNext < 0)
+        nNext = fnGetLargestUIN(someBase) + 1;
+    oRoot.setAttribute(cxbiAttNextUIN, String(nNext + 1));
+    return String(nNext);
+}
+
+function fnGetElementUIN(someBase, someElement)
+{
+    var sUIN = someElement.getAttribute(cxbiAttUIN);
+    if (!fnIsUIN(sUIN)) {
+        sUIN = fnCreateNewUIN(someBase);
+        someElement.setAttribute(cxbiAttUIN, sUIN);
+    }
+    return sUIN;
+}
+
+// The text as an XPath string literal, whatever quotes it holds.
+function fnXPathLiteral(sText)
+{
+    if (sText.indexOf("'") < 0)
+        return "'" + sText + "'";
+    if (sText.indexOf("\"") < 0)
+        return "\"" + sText + "\"";
+    return "concat('" + sText.split("'").join("', \"'\", '") + "')";
+}
+
+function fnFindElementByUIN(someBase, someUIN)
+{
+    return someBase.selectSingleNode("//*[@" + cxbiAttUIN + "=" + fnXPathLiteral(String(someUIN)) + "]");
+}
+
+// Gives an identifier to every element that lacks one, in document order: the root folder and
+// the folders, and the fragments too unless bFoldersOnly.
+function fnGiveMissingUINs(someBase, bFoldersOnly)
+{
+    var sQuery = "/" + cxbiRoot + "/" + cxbiDatabase + " | //" + cxbiNODE;
+    if (!bFoldersOnly)
+        sQuery += " | //" + cxbiFRAGMENT;
+    var oElements = someBase.selectNodes(sQuery);
+    for (var i = 0; i < oElements.length; i++)
+        fnGetElementUIN(someBase, oElements[i]);
+}
+
+// ---- Reading and changing under the lock -----------------------------------------------------------
+
+function fnUnlockQuietly(someHelper, somePath)
+{
+    try {
+        someHelper.UnlockFile(somePath);
+    } catch (e) {
+    }
+}
+
+// Reads the collection at the path into the page's document under its lock: opens it, checks
+// its version (asking the user), gives missing identifiers, and lets the page render it.
+// someOptions: lockFailureMessage, foldersOnly (identifiers for folders only), render(someBase).
+// True when the collection was read; false when the lock failed or the user declined. Errors of
+// reading or rendering reach the caller, after the lock is released.
+function fnReadCollection(someHelper, someBase, somePath, someOptions)
+{
+    try {
+        someHelper.LockFile(somePath);
+    } catch (e) {
+        alert(someOptions.lockFailureMessage);
+        return false;
+    }
+    try {
+        fnCheckedInitializeFile(someBase, somePath);
+        if (!fnCheckVersion(someBase) && !(fnConfirmConversion(someBase) && fnPerformConversion(someBase)))
+            return false;
+        fnGiveMissingUINs(someBase, !!someOptions.foldersOnly);
+        if (someOptions.render)
+            someOptions.render(someBase);
+        return true;
+    } finally {
+        fnUnlockQuietly(someHelper, somePath);
+    }
+}
+
+// The first half of a change: takes the lock and makes sure the page's document is the file's
+// latest state. ktfFailure: nothing is locked (the user has been told why). ktfReloaded: the file
+// had changed on disk and someReread() read it again into the page's document. ktfSuccess: the
+// document is current. On ktfReloaded and ktfSuccess the lock is held: finish with
+// fnFinishChange, or give up with fnUnlockQuietly.
+function fnBeginChange(someHelper, someBase, somePath, someReread, someLockFailureMessage)
+{
+    try {
+        someHelper.LockFile(somePath);
+    } catch (e) {
+        alert(someLockFailureMessage);
+        return ktfFailure;
+    }
+    try {
+        var oDisk = fnNewXMLDocument();
+        if (!oDisk) {
+            alert(L_XML_CONTROL_FAILED);
+            fnUnlockQuietly(someHelper, somePath);
+            return ktfFailure;
+        }
+        // A disk copy that does not load (no file yet) is not compared.
+        if (oDisk.load(somePath) && !fnCheckTimeStampsEqual(someBase, oDisk)) {
+            alert(L_FILE_MODIFIED);
+            someReread();
+            return ktfReloaded;
+        }
+        return ktfSuccess;
+    } catch (e) {
+        fnUnlockQuietly(someHelper, somePath);
+        return ktfFailure;
+    }
+}
+
+// The second half of a change: records the current folder when it exists, advances the stamp,
+// saves the whole document, tells the other pages, and always releases the lock. True when the
+// file was saved; a failure ends the change silently and the document keeps it.
+function fnFinishChange(someHelper, someBase, somePath, someCurrentUIN)
+{
+    var bSaved = false;
+    try {
+        if (someCurrentUIN != null && String(someCurrentUIN) != "-1" && fnFindElementByUIN(someBase, someCurrentUIN))
+            fnGetDatabaseElement(someBase).setAttribute(cxbiAttCurrentNode, String(someCurrentUIN));
+        fnIncrementTimeStamp(someBase);
+        someBase.save(somePath);
+        bSaved = true;
+        someHelper.DoSendChangeNotification(somePath, -1);
+    } catch (e) {
+    } finally {
+        fnUnlockQuietly(someHelper, somePath);
+    }
+    return bSaved;
+}
+
+// A whole change. someChange: lockFailureMessage; reread() reads the collection again into the
+// page's document (the lock is held); stopAfterReload ends the change after a reload so that the
+// user can look again; change(someBase) makes the change and returns false to give up;
+// currentFolderUIN() the folder the page considers current (or -1).
+// The result is ktfFailure when nothing was changed, else ktfSuccess or ktfReloaded.
+function fnChangeCollection(someHelper, someBase, somePath, someChange)
+{
+    var nResult = fnBeginChange(someHelper, someBase, somePath, someChange.reread, someChange.lockFailureMessage);
+    if (nResult == ktfFailure)
+        return ktfFailure;
+    if (nResult == ktfReloaded && someChange.stopAfterReload) {
+        fnUnlockQuietly(someHelper, somePath);
+        return ktfReloaded;
+    }
+    var bChanged = false;
+    try {
+        bChanged = someChange.change(someBase) !== false;
+    } catch (e) {
+    }
+    if (!bChanged) {
+        fnUnlockQuietly(someHelper, somePath);
+        return ktfFailure;
+    }
+    fnFinishChange(someHelper, someBase, somePath, someChange.currentFolderUIN ? someChange.currentFolderUIN() : -1);
+    return nResult;
+}
+
+// Records the current folder in the file without counting it as a change: no new stamp, no
+// notification. Every failure is ignored.
+function fnQuietWriteCurrentNode(someHelper, somePath, someCurrentUIN)
+{
+    try {
+        someHelper.LockFile(somePath);
+    } catch (e) {
+        return;
+    }
+    try {
+        var oDisk = fnNewXMLDocument();
+        if (oDisk && oDisk.load(somePath) && fnFindElementByUIN(oDisk, someCurrentUIN)) {
+            var oDatabase = fnGetDatabaseElement(oDisk);
+            if (oDatabase && oDatabase.getAttribute(cxbiAttCurrentNode) != String(someCurrentUIN)) {
+                oDatabase.setAttribute(cxbiAttCurrentNode, String(someCurrentUIN));
+                oDisk.save(somePath);
+            }
+        }
+    } catch (e) {
+    } finally {
+        fnUnlockQuietly(someHelper, somePath);
+    }
+}
+
+// The moment of capture as 16 digits: milliseconds since 1970 UTC, whole seconds.
+function fnFormatCreationDate(someDate)
+{
+    var nMilliseconds = Math.floor(someDate.getTime() / 1000) * 1000;
+    var sDigits = "0000000000000000" + nMilliseconds;
+    return sDigits.substring(sDigits.length - 16);
+}
