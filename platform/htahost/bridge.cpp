@@ -176,6 +176,19 @@ void handleBridgeRequest(QWebEngineUrlRequestJob *job)
         replyError(job, E_INVALIDARG, QStringLiteral("Malformed call to the host: %1").arg(method));
         return;
     }
+    if (call.value(QStringLiteral("$staged")).isString()) {
+        // The call comes through the web channel; taking it may wait for it, out of the engine's
+        // request handling.
+        QTimer::singleShot(0, page, [page, method, id = call.value(QStringLiteral("$staged")).toString(),
+                                     pending = Job(job)] {
+            const std::optional<QJsonObject> staged = page->bulk().take(id, 60000);
+            if (!staged || !staged->value(QStringLiteral("frame")).isString())
+                answer(pending, CallResult::failure(E_INVALIDARG, QStringLiteral("A long call arrived incomplete.")));
+            else if (pending)
+                dispatch(page, method, *staged, pending);
+        });
+        return;
+    }
     if (method == u"poll") { // waits; never runs page code
         page->objects().poll(call.value(QStringLiteral("frame")).toString(), job);
         return;

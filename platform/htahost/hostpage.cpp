@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QLoggingCategory>
 #include <QUuid>
+#include <QWebChannel>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
 #include <QWebEngineUrlRequestInterceptor>
@@ -26,11 +27,11 @@ QHash<QString, HostPage *> &pagesByToken()
     return pages;
 }
 
-// The bridge first, then the script classes built on it.
+// The web channel's page side, the bridge, then the script classes built on it.
 QString bridgeScript()
 {
     QString source;
-    for (const char *name : {":/htahost/htabridge.js", ":/htahost/xmldom.js"}) {
+    for (const char *name : {":/qtwebchannel/qwebchannel.js", ":/htahost/htabridge.js", ":/htahost/xmldom.js"}) {
         QFile file{QString::fromLatin1(name)};
         if (!file.open(QIODevice::ReadOnly))
             qFatal("The host's page script %s is missing from the program.", name);
@@ -141,6 +142,7 @@ HostPage::HostPage(QWebEngineProfile *profile, HostWindow *window, bool bridged)
     , m_guard(std::make_unique<RequestGuard>(m_token, bridged))
     , m_site(makeComObject<PageSite>(window))
     , m_objects(std::make_unique<ObjectTable>(m_site.get()))
+    , m_bulk(new BulkChannel(this))
 {
     setUrlRequestInterceptor(m_guard.get());
     pagesByToken().insert(m_token, this);
@@ -152,6 +154,9 @@ HostPage::HostPage(QWebEngineProfile *profile, HostWindow *window, bool bridged)
         script.setWorldId(QWebEngineScript::MainWorld);
         script.setRunsOnSubFrames(true);
         scripts().insert(script);
+        auto *channel = new QWebChannel(this);
+        channel->registerObject(QStringLiteral("tavreloBulk"), m_bulk);
+        setWebChannel(channel, QWebEngineScript::MainWorld);
     }
     connect(this, &QWebEnginePage::renderProcessTerminated, this, [this] { m_objects->releaseAll(); });
 }

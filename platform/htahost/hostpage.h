@@ -4,6 +4,7 @@
 // bridge: the HTML Application script in every frame, its objects and the file service. Every
 // page loads only res: addresses; other addresses open outside the host.
 
+#include "bulkchannel.h"
 #include "objecttable.h"
 #include "pagesite.h"
 
@@ -32,6 +33,8 @@ public:
 
     // Parts of a call too long for one address, joined when the call arrives.
     QHash<QString, QList<QByteArray>> &transfers() { return m_transfers; }
+    // Long calls staged through the page's web channel.
+    BulkChannel &bulk() { return *m_bulk; }
 
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;
@@ -51,6 +54,7 @@ private:
     ComPtr<PageSite> m_site;
     std::unique_ptr<ObjectTable> m_objects;
     QHash<QString, QList<QByteArray>> m_transfers;
+    BulkChannel *m_bulk;
 };
 
 // True when the library is registered as the server of some class (cached per process for a

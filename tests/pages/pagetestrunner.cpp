@@ -30,6 +30,7 @@ namespace {
 struct Options {
     QString host, regsvr, helpers, pages, page;
     QStringList hostOptions;
+    QStringList pageArguments;       // more arguments for the page, after the helper library
     bool unregistered = false;      // the pages' library is a copy that no class names
     bool unregisterTypeLib = false; // the helper's type library is removed after registration
     bool terminateWhenReady = false; // the session ends (SIGTERM) once the page reports ready
@@ -62,6 +63,10 @@ bool parse(const QStringList &arguments, Options *options)
             options->page = value();
         else if (name == u"--host-option")
             options->hostOptions << value();
+        else if (name == u"--timeout")
+            options->timeoutMs = value().toInt() * 1000;
+        else if (name == u"--page-argument")
+            options->pageArguments << value();
         else if (name == u"--unregistered")
             options->unregistered = true;
         else if (name == u"--unregister-typelib")
@@ -147,7 +152,7 @@ int main(int argc, char *argv[])
     QProcess host;
     QProcess second;
     host.setProcessChannelMode(QProcess::SeparateChannels);
-    hostArguments << QStringLiteral("res://") + pages + u'/' + options.page << root << options.helpers;
+    hostArguments << QStringLiteral("res://") + pages + u'/' + options.page << root << options.helpers << options.pageArguments;
     int passed = 0, failed = 0;
     bool done = false;
     QByteArray pending;

@@ -14,6 +14,7 @@
   const kBridge = 'res:///$bridge/';
   const kMaxQuery = 1500000; // longer calls are sent in parts (addresses are limited to 2 MB)
   const kSlice = 1000000;
+  const kStageAbove = 65536; // longer calls go through the web channel when it is there
   const DISPATCH_METHOD = 1, DISPATCH_PROPERTYGET = 2, DISPATCH_PROPERTYPUT = 4;
   const E_FAIL = 0x80004005 | 0;
   const frameId = crypto.randomUUID();
@@ -45,10 +46,25 @@
     return answer.result;
   }
 
-  // Calls the host; a call too long for one address goes in parts that the host joins.
+  // Long calls are staged through the page's web channel when it is there (its set-up finishes
+  // soon after the page starts), else sent in parts of addresses.
+  let bulk = null;
+  if (typeof QWebChannel === 'function' && typeof qt === 'object' && qt && qt.webChannelTransport) {
+    new QWebChannel(qt.webChannelTransport, function (channel) {
+      bulk = channel.objects.tavreloBulk || null;
+    });
+  }
+
+  // Calls the host; a call too long for one address is staged or goes in parts that the host joins.
   function call(method, payload) {
     payload.frame = frameId;
-    let query = encodeURIComponent(JSON.stringify(payload));
+    const json = JSON.stringify(payload);
+    if (json.length > kStageAbove && bulk) {
+      const id = frameId + '.' + (++transferCount);
+      bulk.stage(id, payload);
+      return request(method, encodeURIComponent(JSON.stringify({ $staged: id, frame: frameId })));
+    }
+    let query = encodeURIComponent(json);
     if (query.length > kMaxQuery) {
       const transfer = frameId + '.' + (++transferCount);
       let part = 0;

@@ -1,0 +1,149 @@
+// Writes a large collection file for benchmarks and manual tests: a tree of folders with
+// fragments of realistic text (words of several languages, markup characters, line-break markers,
+// addresses and creation dates), the same file for the same arguments.
+//
+//   clipvane-bench-collection [--folders N] [--fragments M] [--seed S] OUTPUT
+
+#include <QFile>
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+
+#include <cstdio>
+#include <random>
+#include <vector>
+
+namespace {
+
+const QStringList kWords = {
+    QStringLiteral("the"), QStringLiteral("collection"), QStringLiteral("of"), QStringLiteral("notes"),
+    QStringLiteral("research"), QStringLiteral("shows"), QStringLiteral("that"), QStringLiteral("a"),
+    QStringLiteral("quick"), QStringLiteral("survey"), QStringLiteral("was"), QStringLiteral("published"),
+    QStringLiteral("in"), QStringLiteral("2003"), QStringLiteral("and"), QStringLiteral("results"),
+    QStringLiteral("für"), QStringLiteral("Übersicht"), QStringLiteral("naïve"), QStringLiteral("café"),
+    QStringLiteral("résumé"), QStringLiteral("данные"), QStringLiteral("исследование"), QStringLiteral("東京"),
+    QStringLiteral("データ"), QStringLiteral("x<y"), QStringLiteral("R&D"), QStringLiteral("\"quoted\""),
+    QStringLiteral("it's"), QStringLiteral("—"), QStringLiteral("e.g."), QStringLiteral("analysis"),
+    QStringLiteral("measured"), QStringLiteral("between"), QStringLiteral("several"), QStringLiteral("sources"),
+};
+
+QString escaped(const QString &text)
+{
+    QString out;
+    out.reserve(text.size() + 16);
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case '<': out += QStringLiteral("&lt;"); break;
+        case '>': out += QStringLiteral("&gt;"); break;
+        case '&': out += QStringLiteral("&amp;"); break;
+        case '"': out += QStringLiteral("&quot;"); break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+class Writer {
+public:
+    Writer(QTextStream &out, unsigned seed) : m_out(out), m_random(seed) {}
+
+    QString words(int count, bool paragraphs)
+    {
+        QStringList text;
+        for (int i = 0; i < count; ++i) {
+            text << kWords.at(pick(kWords.size()));
+            if (paragraphs && i > 0 && pick(40) == 0)
+                text.last() += QStringLiteral(".!BR/!");
+        }
+        return text.join(u' ');
+    }
+
+    int pick(qsizetype n) { return static_cast<int>(std::uniform_int_distribution<qsizetype>(0, n - 1)(m_random)); }
+
+    void fragment(int uin)
+    {
+        const qint64 date = (1041379200LL + pick(600000000)) * 1000;
+        m_out << "<TavTracker:ktFRAGMENT UIN=\"" << uin << "\" Name=\"" << escaped(words(3 + pick(8), false))
+              << "\" Comment=\"" << escaped(pick(3) == 0 ? QString() : words(pick(25), true)) << "\" Text=\""
+              << escaped(words(20 + pick(120), true)) << "\" BaseURL=\"https://example.org/articles/" << pick(100000)
+              << "?page=" << pick(50) << "&amp;lang=en\" CreationDate=\""
+              << QStringLiteral("%1").arg(date, 16, 10, QLatin1Char('0')) << "\"/>\n";
+    }
+
+private:
+    QTextStream &m_out;
+    std::mt19937 m_random;
+};
+
+}
+
+int main(int argc, char *argv[])
+{
+    int folders = 10000, fragments = 100000;
+    unsigned seed = 7;
+    QString output;
+    for (int i = 1; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        const auto next = [&] { return i + 1 < argc ? QString::fromLocal8Bit(argv[++i]) : QString(); };
+        if (arg == u"--folders")
+            folders = next().toInt();
+        else if (arg == u"--fragments")
+            fragments = next().toInt();
+        else if (arg == u"--seed")
+            seed = next().toUInt();
+        else
+            output = arg;
+    }
+    if (output.isEmpty() || folders < 1 || fragments < 0) {
+        std::fprintf(stderr, "usage: clipvane-bench-collection [--folders N] [--fragments M] [--seed S] OUTPUT\n");
+        return 2;
+    }
+    QFile file(output);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(output));
+        return 1;
+    }
+    QTextStream out(&file);
+    out.setEncoding(QStringConverter::Utf8);
+    Writer writer(out, seed);
+
+    // Folders form a tree: each new folder goes under one of the folders made before it, so the
+    // tree has both depth and breadth. Folder 1 is the system folder.
+    std::vector<std::vector<int>> children(static_cast<size_t>(folders) + 1);
+    children[0].push_back(1);
+    for (int f = 2; f <= folders; ++f)
+        children[static_cast<size_t>(writer.pick(f))].push_back(f);
+    std::vector<int> fragmentsIn(static_cast<size_t>(folders) + 1, 0);
+    for (int i = 0; i < fragments; ++i)
+        ++fragmentsIn[static_cast<size_t>(writer.pick(folders + 1))];
+
+    int nextUin = folders + 1;
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root xmlns:TavTracker=\"http://www.tavrelo.com/tracker/\" "
+           "TimeStamp=\"41\" NextUIN=\""
+        << folders + 1 + fragments << "\" dbversion=\"1.0\">\n";
+    // Depth first, without recursion: a deep tree must not exhaust the stack.
+    struct Open { int folder; size_t next; };
+    std::vector<Open> stack{{0, 0}};
+    out << "<TavTracker:ktDATABASE UIN=\"0\" Name=\"My Citations\" IsDatabase=\"-1\" CurrentNode=\"1\">\n";
+    for (int i = 0; i < fragmentsIn[0]; ++i)
+        writer.fragment(nextUin++);
+    while (!stack.empty()) {
+        Open &top = stack.back();
+        const auto &kids = children[static_cast<size_t>(top.folder)];
+        if (top.next == kids.size()) {
+            out << (top.folder == 0 ? "</TavTracker:ktDATABASE>\n" : "</TavTracker:ktNODE>\n");
+            stack.pop_back();
+            continue;
+        }
+        const int folder = kids[top.next++];
+        out << "<TavTracker:ktNODE UIN=\"" << folder << "\" Name=\""
+            << (folder == 1 ? QStringLiteral("Default Collection\" IsUnsortedNode=\"1") : escaped(writer.words(1 + writer.pick(4), false)))
+            << "\">\n";
+        for (int i = 0; i < fragmentsIn[static_cast<size_t>(folder)]; ++i)
+            writer.fragment(nextUin++);
+        stack.push_back({folder, 0});
+    }
+    out << "</root>\n";
+    out.flush();
+    return out.status() == QTextStream::Ok && file.error() == QFile::NoError ? 0 : 1;
+}

@@ -1,0 +1,119 @@
+// How long the pages take to open a large collection and save it through the store, in the real
+// engine, beside two references measured on the same file in the same run: a native parse
+// (xmllint --noout) and a plain copy (cp).
+//
+//   store_bench [--folders N] [--fragments M]
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+// The best of three runs of a command, in milliseconds; negative when it fails.
+double bestOfThree(const QString &program, const QStringList &arguments)
+{
+    double best = -1;
+    for (int run = 0; run < 3; ++run) {
+        QProcess process;
+        QElapsedTimer timer;
+        timer.start();
+        process.start(program, arguments);
+        if (!process.waitForFinished(600000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+            std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), process.readAllStandardError().constData());
+            return -1;
+        }
+        const double spent = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+        best = best < 0 ? spent : std::min(best, spent);
+    }
+    return best;
+}
+
+bool run(const QString &program, const QStringList &arguments, QByteArray *output = nullptr)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    const bool ok = process.waitForFinished(1200000) && process.exitStatus() == QProcess::NormalExit &&
+                    process.exitCode() == 0;
+    const QByteArray text = process.readAll();
+    if (output)
+        *output = text;
+    if (!ok)
+        std::fprintf(stderr, "%s failed:\n%s\n", qPrintable(program), text.constData());
+    return ok;
+}
+
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QString folders = QStringLiteral("10000"), fragments = QStringLiteral("100000");
+    const QStringList arguments = QCoreApplication::arguments();
+    for (qsizetype i = 1; i + 1 < arguments.size(); i += 2) {
+        if (arguments.at(i) == u"--folders")
+            folders = arguments.at(i + 1);
+        else if (arguments.at(i) == u"--fragments")
+            fragments = arguments.at(i + 1);
+    }
+
+    QTemporaryDir scratch;
+    const QString source = scratch.filePath(QStringLiteral("large.t-q"));
+    const QString saved = scratch.filePath(QStringLiteral("saved.t-q"));
+    if (!run(QStringLiteral(COLLECTION_GENERATOR), {QStringLiteral("--folders"), folders, QStringLiteral("--fragments"),
+                                                   fragments, source}))
+        return 1;
+    const double megabytes = static_cast<double>(QFileInfo(source).size()) / (1024.0 * 1024.0);
+    std::printf("collection: %s folders, %s fragments, %.1f MiB\n", qPrintable(folders), qPrintable(fragments), megabytes);
+
+    const double xmllint = bestOfThree(QStringLiteral("xmllint"), {QStringLiteral("--noout"), source});
+    const double cp = bestOfThree(QStringLiteral("cp"), {source, scratch.filePath(QStringLiteral("copy.t-q"))});
+    if (xmllint <= 0 || cp <= 0)
+        return 1;
+
+    // The page runs in a window: without a display, in a virtual one.
+    QString program = QStringLiteral(PAGE_TEST_RUNNER);
+    QStringList prefix;
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        prefix = {QStringLiteral("-a"), program};
+        program = QStringLiteral("xvfb-run");
+    }
+    QByteArray output;
+    if (!run(program, prefix + QStringList
+             {QStringLiteral("--host"), QStringLiteral(HTAHOST), QStringLiteral("--regsvr"), QStringLiteral(REGSVR),
+              QStringLiteral("--helpers"), QStringLiteral(HELPERS), QStringLiteral("--pages"), QStringLiteral(PAGES),
+              QStringLiteral("--page"), QStringLiteral("store_bench.hta"), QStringLiteral("--timeout"),
+              QStringLiteral("1200"), QStringLiteral("--page-argument"), source, QStringLiteral("--page-argument"), saved},
+             &output))
+        return 1;
+    const qsizetype at = output.indexOf("BENCH ");
+    const QJsonObject figures =
+        QJsonDocument::fromJson(output.mid(at + 6, output.indexOf('\n', at) - at - 6)).object();
+    if (at < 0 || figures.isEmpty()) {
+        std::fprintf(stderr, "the page gave no figures:\n%s\n", output.constData());
+        return 1;
+    }
+
+    std::printf("%-46s %9.0f ms\n", "reference: xmllint --noout (native parse)", xmllint);
+    std::printf("%-46s %9.0f ms\n", "reference: cp (copy)", cp);
+    const auto row = [&](const char *what, double ms) {
+        std::printf("%-46s %9.0f ms  %6.1fx xmllint  %6.1fx cp\n", what, ms, ms / xmllint, ms / cp);
+    };
+    row("read the file into the page (host file service)", figures.value(QStringLiteral("read")).toDouble());
+    row("open: load, repair check, identifiers", figures.value(QStringLiteral("open")).toDouble());
+    row("serialize the document", figures.value(QStringLiteral("serialize")).toDouble());
+    row("save: stamp, serialize, atomic write", figures.value(QStringLiteral("save")).toDouble());
+    row("open + save (one change, without the stamp check)",
+        figures.value(QStringLiteral("open")).toDouble() + figures.value(QStringLiteral("save")).toDouble());
+    std::printf("elements with identifiers: %d\n", figures.value(QStringLiteral("elements")).toInt());
+    return 0;
+}
