@@ -35,6 +35,9 @@
     } catch (e) {
       throw hostError(E_FAIL, 'The host cannot be reached: ' + e.message);
     }
+    // A whole file comes back as the plain text it is; everything else as JSON.
+    if ((xhr.getResponseHeader('Content-Type') || '').startsWith('text/plain'))
+      return xhr.responseText;
     let answer;
     try {
       answer = JSON.parse(xhr.responseText);
