@@ -58,16 +58,26 @@
     });
   }
 
+  // The length of the texts in a call, without writing it out: long calls are long for their texts.
+  function textLength(value) {
+    if (typeof value === 'string')
+      return value.length;
+    let length = 0;
+    if (value && typeof value === 'object')
+      for (const key in value)
+        length += textLength(value[key]);
+    return length;
+  }
+
   // Calls the host; a call too long for one address is staged or goes in parts that the host joins.
   function call(method, payload) {
     payload.frame = frameId;
-    const json = JSON.stringify(payload);
-    if (json.length > kStageAbove && bulk) {
+    if (bulk && textLength(payload) > kStageAbove) {
       const id = frameId + '.' + (++transferCount);
       bulk.stage(id, payload);
       return request(method, encodeURIComponent(JSON.stringify({ $staged: id, frame: frameId })));
     }
-    let query = encodeURIComponent(json);
+    let query = encodeURIComponent(JSON.stringify(payload));
     if (query.length > kMaxQuery) {
       const transfer = frameId + '.' + (++transferCount);
       let part = 0;
