@@ -41,14 +41,3 @@ HRESULT Quillet::SendFileToMailClient(const QString &, const QString &, const QS
 {
     return E_NOTIMPL;
 }
-
-// File dialogs, temporary files, paths, the document address and drag and drop.
-HRESULT Quillet::GetTempFilePath(const QString &, const QString &, QString *) { return E_NOTIMPL; }
-HRESULT Quillet::ShowBrowseDialogBox(std::int32_t, const QString &, const QString &, const QString &, const QString &,
-                                     std::int32_t, QString *)
-{
-    return E_NOTIMPL;
-}
-HRESULT Quillet::DoRevokeDragDrop() { return E_NOTIMPL; }
-HRESULT Quillet::GetBaseDirectory(QString *) { return E_NOTIMPL; }
-HRESULT Quillet::GetDocumentURL(IDispatch *, Variant *) { return E_NOTIMPL; }
