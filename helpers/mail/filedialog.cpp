@@ -5,6 +5,7 @@
 
 #include "automation/uirequests.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -31,16 +32,23 @@ struct Request {
     bool existingOnly() const { return !save && has(kFileMustExist) && !has(kCreatePrompt); }
 };
 
-// "Name|*.a;*.b|Name|pattern" as Qt name filters "Name (*.a *.b)"; a name without a pattern is
-// left out.
+// "Name|*.a;*.b|Name|pattern" as Qt name filters "Name (*.a *.b)". The list ends at a name
+// without a pattern or at an empty entry, where the common dialog's zero-separated list would end.
+// "*.*" means every file there, but only names with a dot to Qt, so it becomes "*".
 QStringList nameFilters(const QString &filter)
 {
     const QStringList parts = filter.split(u'|');
     QStringList filters;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        if (parts.at(i).isEmpty() && parts.at(i + 1).isEmpty())
-            continue;
-        filters << QStringLiteral("%1 (%2)").arg(parts.at(i), parts.at(i + 1).split(u';', Qt::SkipEmptyParts).join(u' '));
+        QStringList patterns;
+        for (const QString &pattern : parts.at(i + 1).split(u';')) {
+            const QString trimmed = pattern.trimmed();
+            if (!trimmed.isEmpty())
+                patterns << (trimmed == u"*.*" ? QStringLiteral("*") : trimmed);
+        }
+        if (parts.at(i).isEmpty() || patterns.isEmpty())
+            break;
+        filters << QStringLiteral("%1 (%2)").arg(parts.at(i), patterns.join(u' '));
     }
     return filters;
 }
@@ -82,25 +90,31 @@ bool refuse(QWidget *parent, const QString &caption, const QString &text)
 // The checks the dialog makes before it takes a choice; false when the choice is refused.
 bool acceptChoice(QWidget *parent, const Request &request, const QString &path)
 {
-    const QString caption = request.title.isEmpty() ? (request.save ? QStringLiteral("Save As") : QStringLiteral("Open"))
-                                                    : request.title;
+    const QString caption =
+        request.title.isEmpty() ? (request.save ? QStringLiteral("Save As") : QStringLiteral("Open")) : request.title;
     const QFileInfo file(path);
     const QString name = file.fileName();
     if (request.has(kPathMustExist) && !file.dir().exists())
-        return refuse(parent, caption, QStringLiteral("%1\nPath does not exist.\nCheck the path and try again.").arg(path));
-    if (file.isDir())
+        return refuse(parent, caption,
+                      QStringLiteral("%1\nPath does not exist.\nCheck the path and try again.").arg(path));
+    if (file.isDir()) // a folder is opened by the dialog, never chosen
         return false;
     if (file.exists()) {
         if (request.has(kNoReadOnlyReturn) && !file.isWritable())
-            return refuse(parent, caption, QStringLiteral("%1\nThis file is set to read-only.\nTry again with a different file name.").arg(name));
+            return refuse(
+                parent, caption,
+                QStringLiteral("%1\nThis file is set to read-only.\nTry again with a different file name.").arg(name));
         if (request.save && request.has(kOverwritePrompt))
-            return ask(parent, caption, QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(name), true);
+            return ask(parent, caption, QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(name),
+                       true);
         return true;
     }
     if (!request.save && request.has(kCreatePrompt))
-        return ask(parent, caption, QStringLiteral("%1\nThis file does not exist.\nDo you want to create it?").arg(name), true);
+        return ask(parent, caption,
+                   QStringLiteral("%1\nThis file does not exist.\nDo you want to create it?").arg(name), true);
     if (!request.save && request.has(kFileMustExist))
-        return refuse(parent, caption, QStringLiteral("%1\nFile not found.\nCheck the file name and try again.").arg(name));
+        return refuse(parent, caption,
+                      QStringLiteral("%1\nFile not found.\nCheck the file name and try again.").arg(name));
     return true;
 }
 
@@ -129,7 +143,8 @@ QString dialogChoice(QWidget *owner, const Request &request)
         dialog.setDirectory(request.initialDir);
     while (dialog.exec() == QDialog::Accepted) {
         const QStringList chosen = dialog.selectedFiles();
-        const QString path = chosen.isEmpty() ? QString() : withDefaultExtension(chosen.first(), request.defaultExtension);
+        const QString path =
+            chosen.isEmpty() ? QString() : withDefaultExtension(chosen.first(), request.defaultExtension);
         if (!path.isEmpty() && acceptChoice(&dialog, request, path))
             return path;
     }
@@ -143,7 +158,8 @@ QWidget *siteWindow(IUnknown *site)
         return nullptr;
     ComPtr<IOleInPlaceSite> inPlace;
     HWND window = nullptr;
-    if (FAILED(site->QueryInterface(IID_IOleInPlaceSite, inPlace.putVoid())) || FAILED(inPlace->GetWindow(&window)))
+    if (FAILED(site->QueryInterface(IID_IOleInPlaceSite, inPlace.putVoid())) || !inPlace ||
+        FAILED(inPlace->GetWindow(&window)))
         return nullptr;
     return window;
 }
@@ -157,7 +173,12 @@ HRESULT Quillet::ShowBrowseDialogBox(std::int32_t saveDialog, const QString &tit
     if (!filePath)
         return E_POINTER;
     const Request request{saveDialog != 0, title, filter, defaultExtension, initialDir, flags};
-    const QString chosen = uiIsScripted() ? scriptedChoice(request) : dialogChoice(siteWindow(m_site.get()), request);
+    QString chosen;
+    if (uiIsScripted())
+        chosen = scriptedChoice(request);
+    else if (qobject_cast<QApplication *>(QCoreApplication::instance()))
+        chosen = dialogChoice(siteWindow(m_site.get()), request);
+    // else: a process without widgets cannot show a dialog, which counts as a failed dialog.
     logUiRequest(QJsonObject{{QStringLiteral("kind"), QStringLiteral("file")},
                              {QStringLiteral("save"), request.save},
                              {QStringLiteral("title"), title},

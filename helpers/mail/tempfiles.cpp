@@ -6,22 +6,29 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
 
+enum class Claim { Taken, Exists, Failed };
+
 // Creates the file exclusively, so that a name another file already has is never taken; the file
-// is removed again at once and the caller creates it.
-bool claim(const QString &path)
+// is removed again at once and the caller creates it. Failed: the folder itself refuses (no
+// permission, no space, a name too long), which no other candidate would change.
+Claim claim(const QString &path)
 {
     const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    int fd;
+    do {
+        fd = ::open(native.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    } while (fd < 0 && errno == EINTR);
     if (fd < 0)
-        return false;
+        return errno == EEXIST ? Claim::Exists : Claim::Failed;
     ::close(fd);
     ::unlink(native.constData());
-    return true;
+    return Claim::Taken;
 }
 
 // A name or extension never leads out of the temporary folder: "/" (and NUL) become "_".
@@ -37,21 +44,24 @@ HRESULT Quillet::GetTempFilePath(const QString &fileName, const QString &extensi
     if (fileName.isNull() || extension.isNull() || !path)
         return E_POINTER;
     path->clear();
-    const QString folder = QDir::tempPath();
+    const QString folder = QDir::tempPath(); // $TMPDIR, else /tmp
     if (folder.isEmpty() || !QFileInfo(folder).isDir())
         return S_OK;
     const QString stem = QDir(folder).filePath(plainName(fileName));
     const QString suffix = plainName(extension);
-    if (const QString first = QStringLiteral("%1.%2").arg(stem, suffix); claim(first)) {
-        *path = first;
-        return S_OK;
-    }
-    for (unsigned counter = 1; counter <= 9999; ++counter) {
-        const QString candidate = QStringLiteral("%1 (%2).%3").arg(stem).arg(counter).arg(suffix);
-        if (claim(candidate)) {
+    // "name.ext", then "name (1).ext" ... "name (9999).ext". The parts are put in at one go: a
+    // name may hold "%2" itself.
+    for (unsigned counter = 0; counter <= 9999; ++counter) {
+        const QString candidate = counter == 0
+                                      ? QStringLiteral("%1.%2").arg(stem, suffix)
+                                      : QStringLiteral("%1 (%2).%3").arg(stem, QString::number(counter), suffix);
+        const Claim claimed = claim(candidate);
+        if (claimed == Claim::Taken) {
             *path = candidate;
             return S_OK;
         }
+        if (claimed == Claim::Failed)
+            break;
     }
     return S_OK;
 }

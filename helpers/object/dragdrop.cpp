@@ -2,9 +2,14 @@
 
 #include "quillet.h"
 
+#include "automation/module.h"
+
 #include <QApplication>
+#include <QFile>
 #include <QPointer>
 #include <QWidget>
+
+#include <dlfcn.h>
 
 namespace {
 
@@ -12,33 +17,41 @@ namespace {
 // application-wide filter refuses drag and drop to every widget of a revoked window instead.
 class DropRefusal final : public QObject {
 public:
-    static DropRefusal &instance()
+    // The filter of the running application, installed on first use (and again should the
+    // application be replaced).
+    static DropRefusal *instance()
     {
-        static auto *refusal = [] {
-            auto *filter = new DropRefusal(qApp);
-            qApp->installEventFilter(filter);
-            return filter;
-        }();
-        return *refusal;
+        static QPointer<DropRefusal> refusal;
+        if (!refusal) {
+            // The filter's code lives in this library, which must therefore stay loaded for as long
+            // as the application may call it.
+            static const bool pinned = pinThisLibrary();
+            static_cast<void>(pinned);
+            refusal = new DropRefusal(qApp);
+            qApp->installEventFilter(refusal);
+        }
+        return refusal;
     }
 
     void revoke(QWidget *window)
     {
+        m_windows.removeAll(nullptr);
         if (!m_windows.contains(window))
             m_windows.append(window);
         window->setAcceptDrops(false);
-        for (QWidget *child : window->findChildren<QWidget *>())
-            child->setAcceptDrops(false);
+        const QList<QWidget *> descendants = window->findChildren<QWidget *>();
+        for (QWidget *widget : descendants)
+            widget->setAcceptDrops(false);
     }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         const QEvent::Type type = event->type();
-        if ((type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop) && watched->isWidgetType()) {
-            QWidget *window = static_cast<QWidget *>(watched)->window();
-            m_windows.removeAll(nullptr);
-            if (m_windows.contains(window)) {
+        if ((type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop) &&
+            watched->isWidgetType()) {
+            // A window destroyed meanwhile has left the list as a null entry.
+            if (m_windows.contains(static_cast<QWidget *>(watched)->window())) {
                 event->ignore();
                 return true;
             }
@@ -48,6 +61,15 @@ protected:
 
 private:
     using QObject::QObject;
+
+    static bool pinThisLibrary()
+    {
+        static const char inThisLibrary = 0;
+        const QByteArray path = QFile::encodeName(tavrelo::automation::modulePathOf(&inThisLibrary));
+        // Already loaded: this only marks it as never to be unloaded. The handle is kept for good.
+        return dlopen(path.constData(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
+    }
+
     QList<QPointer<QWidget>> m_windows;
 };
 
@@ -56,8 +78,9 @@ private:
 HRESULT Quillet::DoRevokeDragDrop()
 {
     HWND window = nullptr;
-    if (FAILED(findHostWindow(QString(), &window)) || !window || !qApp)
+    if (FAILED(findHostWindow(QString(), &window)) || !window ||
+        !qobject_cast<QApplication *>(QCoreApplication::instance()))
         return S_OK;
-    DropRefusal::instance().revoke(window);
+    DropRefusal::instance()->revoke(window);
     return S_OK;
 }
