@@ -32,6 +32,18 @@ CallResult checkPath(const QString &path)
     return {};
 }
 
+CallResult readBytes(const QString &path, QByteArray *bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return CallResult::failure(resultOf(file.error(), path),
+                                   QStringLiteral("Cannot read '%1': %2").arg(path, file.errorString()));
+    *bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return CallResult::failure(E_FAIL, QStringLiteral("Cannot read '%1': %2").arg(path, file.errorString()));
+    return {};
+}
+
 QString decode(const QByteArray &bytes)
 {
     if (const auto byBom = QStringConverter::encodingForData(bytes)) {
@@ -59,13 +71,9 @@ CallResult readTextFile(const QString &path)
 {
     if (CallResult bad = checkPath(path); FAILED(bad.hr))
         return bad;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return CallResult::failure(resultOf(file.error(), path),
-                                   QStringLiteral("Cannot read '%1': %2").arg(path, file.errorString()));
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return CallResult::failure(E_FAIL, QStringLiteral("Cannot read '%1': %2").arg(path, file.errorString()));
+    QByteArray bytes;
+    if (CallResult failed = readBytes(path, &bytes); FAILED(failed.hr))
+        return failed;
     return {decode(bytes)};
 }
 
@@ -94,11 +102,9 @@ CallResult preserveDamagedFile(const QString &path)
 {
     if (CallResult bad = checkPath(path); FAILED(bad.hr))
         return bad;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return CallResult::failure(resultOf(file.error(), path),
-                                   QStringLiteral("Cannot read '%1': %2").arg(path, file.errorString()));
-    const QByteArray bytes = file.readAll();
+    QByteArray bytes;
+    if (CallResult failed = readBytes(path, &bytes); FAILED(failed.hr))
+        return failed;
     const QFileInfo info(path);
     const QString prefix = info.fileName() + QStringLiteral(".damaged-");
     const QDir folder = info.dir();

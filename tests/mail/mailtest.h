@@ -12,15 +12,9 @@
 
 #include <gtest/gtest.h>
 
-inline void ensureApplication()
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "mail_tests";
-    static char *argv[] = {name, nullptr};
-    if (!QApplication::instance())
-        new QApplication(argc, argv); // lives for the process, as a host's does
-}
+#include "support/widgetapplication.h"
+
+inline void ensureApplication() { ensureWidgetApplication(); }
 
 inline void writeFile(const QString &path, const QByteArray &bytes = "x")
 {

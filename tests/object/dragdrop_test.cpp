@@ -1,6 +1,7 @@
 // DoRevokeDragDrop: the page's window, and every widget in it now or later, accepts no drops.
 
 #include "testsite.h"
+#include "support/widgetapplication.h"
 
 #include "object/quillet.h"
 
@@ -48,12 +49,7 @@ class DragAndDrop : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "object_tests";
-        static char *argv[] = {name, nullptr};
-        if (!QApplication::instance())
-            new QApplication(argc, argv);
+        ensureWidgetApplication();
     }
     ComPtr<Quillet> m_helper = Quillet::create();
 };

@@ -2,6 +2,7 @@
 // name that the HTML Application host gives its windows.
 
 #include "helperfixture.h"
+#include "support/widgetapplication.h"
 #include "testsite.h"
 
 #include "automation/olewindow.h"
@@ -19,12 +20,7 @@ class HostWindowLookup : public RegisteredHelpers {
 protected:
     static void SetUpTestSuite()
     {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "object_tests";
-        static char *argv[] = {name, nullptr};
-        if (!QApplication::instance())
-            new QApplication(argc, argv); // lives for the process, as a host's does
+        ensureWidgetApplication();
     }
 
     void SetUp() override
