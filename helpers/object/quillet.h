@@ -138,4 +138,13 @@ private:
     std::shared_ptr<const tavrelo::automation::TypeLib> m_typeLib;
     std::shared_ptr<const tavrelo::automation::TypeInfo> m_typeInfo;
     QHash<QString, DISPID> m_memberNames; // exact spelling -> DISPID, filled with the type info
+
+    // ---- Popup menus (popupmenu.cpp) ----
+    // ---- end of popup menus ----
+
+    // ---- Window placement (windowplacement.cpp) ----
+    // ---- end of window placement ----
+
+    // ---- File locks (filelocks.cpp) ----
+    // ---- end of file locks ----
 };
