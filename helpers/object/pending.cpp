@@ -3,24 +3,9 @@
 
 #include "quillet.h"
 
-// Popup menus: built, tracked and destroyed with the menu code.
-HRESULT Quillet::get_PopupMenuHandle(std::int32_t *) { return E_NOTIMPL; }
-HRESULT Quillet::put_PopupMenuHandle(std::int32_t) { return E_NOTIMPL; }
-HRESULT Quillet::PopupMenuCreate() { return E_NOTIMPL; }
-HRESULT Quillet::PopupMenuAppendItem(const QString &, std::int32_t, std::int32_t, std::int32_t) { return E_NOTIMPL; }
-HRESULT Quillet::PopupMenuAppendPathItem(const QString &, std::int32_t, std::int32_t, std::int32_t) { return E_NOTIMPL; }
-HRESULT Quillet::PopupMenuAppendSeparator() { return E_NOTIMPL; }
-HRESULT Quillet::PopupMenuEnableItem(std::int32_t, std::int32_t) { return E_NOTIMPL; }
-HRESULT Quillet::PopupMenuCheckItem(std::int32_t, std::int32_t) { return E_NOTIMPL; }
-HRESULT Quillet::PopupMenuTrack(std::int32_t, std::int32_t, const QString &, std::int32_t *) { return E_NOTIMPL; }
-HRESULT Quillet::PopupMenuDestroy(std::int32_t) { return E_NOTIMPL; }
-
 // Window placement, file-name abbreviation and the named file locks.
 HRESULT Quillet::RestoreWindowPos(const QString &, const QString &, const QString &) { return E_NOTIMPL; }
 HRESULT Quillet::SaveWindowPos(const QString &, const QString &, const QString &) { return E_NOTIMPL; }
-HRESULT Quillet::AbbreviateFileName(const QString &, QString *) { return E_NOTIMPL; }
-HRESULT Quillet::LockFile(const QString &) { return E_NOTIMPL; }
-HRESULT Quillet::UnlockFile(const QString &) { return E_NOTIMPL; }
 
 // Messaging between the windows of the application: posted messages, change notifications,
 // file-open requests and the splash hand-off.

@@ -15,7 +15,9 @@
 #include "automation/olewindow.h"
 #include "automation/typeinfo.h"
 
+#include <QByteArray>
 #include <QHash>
+#include <QList>
 #include <QString>
 
 #include <atomic>
@@ -140,11 +142,22 @@ private:
     QHash<QString, DISPID> m_memberNames; // exact spelling -> DISPID, filled with the type info
 
     // ---- Popup menus (popupmenu.cpp) ----
+    // The current menu's handle, 0 for none. The object never destroys that menu itself: the page
+    // that created it does.
+    std::int32_t m_popupMenu = 0;
     // ---- end of popup menus ----
 
     // ---- Window placement (windowplacement.cpp) ----
     // ---- end of window placement ----
 
     // ---- File locks (filelocks.cpp) ----
+public:
+    // The name of the lock of a collection path.
+    static QByteArray lockNameOf(const QString &path);
+
+private:
+    // The lock names this object has taken; a name stays until a failure removes it. Destroying
+    // the object forgets them without releasing: a lock still held stays with the process.
+    QList<QByteArray> m_lockNames;
     // ---- end of file locks ----
 };

@@ -1,26 +1,16 @@
 #include "singleinstance.h"
 
+#include "sync/runtimedir.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QLocalSocket>
 #include <QStandardPaths>
 
-QString runtimeDirectory()
-{
-    QString directory = qEnvironmentVariable("TAVRELO_RUNTIME_DIR");
-    if (directory.isEmpty()) {
-        const QString base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-        directory = (base.isEmpty() ? QDir::tempPath() : base) + QStringLiteral("/tavrelo");
-    }
-    QDir().mkpath(directory);
-    QFile::setPermissions(directory, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    return directory;
-}
-
 SingleInstance::SingleInstance(const QString &applicationName)
 {
     const QByteArray digest = QCryptographicHash::hash(applicationName.toLower().toUtf8(), QCryptographicHash::Sha1);
-    m_socketPath = runtimeDirectory() + QStringLiteral("/hta-") + QString::fromLatin1(digest.toHex().left(24));
+    m_socketPath = tavrelo::sync::runtimeDirectory() + QStringLiteral("/hta-") + QString::fromLatin1(digest.toHex().left(24));
 }
 
 bool SingleInstance::handOver()

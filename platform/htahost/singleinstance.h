@@ -26,5 +26,3 @@ private:
     QLocalServer m_server;
 };
 
-// The folder of lock and endpoint files: $TAVRELO_RUNTIME_DIR, else $XDG_RUNTIME_DIR/tavrelo.
-QString runtimeDirectory();

@@ -176,10 +176,9 @@ TEST_F(HelperDispatch, membersAreReachedByNameInAnyCase)
     EXPECT_EQ(ids[2], DISPID_UNKNOWN); // events are no members
 
     // A member still to come answers E_NOTIMPL through the whole call path.
-    EXPECT_EQ(call(helper.get(), QStringLiteral("abbreviatefilename"), DISPATCH_METHOD, {QStringLiteral("/a/b")}, &value),
-              E_NOTIMPL);
-    EXPECT_EQ(call(helper.get(), QStringLiteral("PopupMenuAppendItem"), DISPATCH_METHOD,
-                   {QStringLiteral("Open"), std::int32_t{1}}),
+    EXPECT_EQ(call(helper.get(), QStringLiteral("setupdefaultmailclient"), DISPATCH_METHOD, {}, &value), E_NOTIMPL);
+    EXPECT_EQ(call(helper.get(), QStringLiteral("SendFileToMailClient"), DISPATCH_METHOD,
+                   {QStringLiteral("/tmp/a.t-q"), QStringLiteral("Client"), QStringLiteral("/lib/mapi.so")}, &value),
               E_NOTIMPL);
 }
 

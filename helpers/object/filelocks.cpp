@@ -1,0 +1,56 @@
+// LockFile and UnlockFile: a named, cross-process, recursive lock per collection path.
+
+#include "quillet.h"
+
+#include "sync/namedlock.h"
+
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcLocks, "tavrelo.helpers.locks")
+
+// "Quillet$" and the path with A-Z lowered and "\", "/", ":" as "_", of which only the last 250
+// bytes are kept when the name would reach 260 with its terminator. Every process derives the same
+// name from the same path, so /home/ann/My.t-q and /HOME/ann/my.t-q share a lock.
+QByteArray Quillet::lockNameOf(const QString &path)
+{
+    QByteArray name = path.toUtf8();
+    for (char &c : name) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        else if (c == '\\' || c == '/' || c == ':')
+            c = '_';
+    }
+    if (8 + name.size() + 1 >= 260)
+        name = name.right(250);
+    return QByteArrayLiteral("Quillet$") + name;
+}
+
+HRESULT Quillet::LockFile(const QString &fileName)
+{
+    if (fileName.isNull())
+        return E_INVALIDARG;
+    const QByteArray name = lockNameOf(fileName);
+    QString error;
+    if (!tavrelo::sync::acquireNamedLock(name, &error)) {
+        qCWarning(lcLocks) << "Cannot lock" << fileName << ":" << error;
+        m_lockNames.removeAll(name);
+        return E_FAIL;
+    }
+    if (!m_lockNames.contains(name))
+        m_lockNames.append(name);
+    return S_OK;
+}
+
+HRESULT Quillet::UnlockFile(const QString &fileName)
+{
+    if (fileName.isNull())
+        return E_INVALIDARG;
+    const QByteArray name = lockNameOf(fileName);
+    if (!m_lockNames.contains(name))
+        return E_FAIL;
+    if (!tavrelo::sync::releaseNamedLock(name)) {
+        m_lockNames.removeAll(name);
+        return E_FAIL;
+    }
+    return S_OK;
+}
