@@ -3,10 +3,6 @@
 
 #include "quillet.h"
 
-// Window placement, file-name abbreviation and the named file locks.
-HRESULT Quillet::RestoreWindowPos(const QString &, const QString &, const QString &) { return E_NOTIMPL; }
-HRESULT Quillet::SaveWindowPos(const QString &, const QString &, const QString &) { return E_NOTIMPL; }
-
 // Messaging between the windows of the application: posted messages, change notifications,
 // file-open requests and the splash hand-off.
 HRESULT Quillet::DoPostMessage(std::uint32_t, std::uint32_t, std::int32_t, const QString &) { return E_NOTIMPL; }

@@ -78,7 +78,7 @@ public:
     HRESULT get_RegistryDWORD(const QString &module, const QString &name, int whereFlag, std::int32_t *value);
     HRESULT put_RegistryDWORD(const QString &module, const QString &name, int whereFlag, std::int32_t value);
 
-    // Popup menus (pending.cpp).
+    // Popup menus (popupmenu.cpp).
     HRESULT get_PopupMenuHandle(std::int32_t *handle);
     HRESULT put_PopupMenuHandle(std::int32_t handle);
     HRESULT PopupMenuCreate();
@@ -91,7 +91,8 @@ public:
     HRESULT PopupMenuTrack(std::int32_t x, std::int32_t y, const QString &windowClass, std::int32_t *selection);
     HRESULT PopupMenuDestroy(std::int32_t menu);
 
-    // Window placement, file-name abbreviation, file locks (pending.cpp).
+    // Window placement, file-name abbreviation, file locks (windowplacement.cpp, abbreviation.cpp,
+    // filelocks.cpp).
     HRESULT RestoreWindowPos(const QString &module, const QString &name, const QString &windowClass);
     HRESULT SaveWindowPos(const QString &module, const QString &name, const QString &windowClass);
     HRESULT AbbreviateFileName(const QString &fileName, QString *abbreviated);
@@ -105,7 +106,8 @@ public:
     HRESULT get_FileChangeFilePath(QString *path);
     HRESULT get_FileChangeFolderID(std::int32_t *folderId);
 
-    // Mail, file dialogs, temporary files, paths (pending.cpp).
+    // Mail (pending.cpp); file dialogs, temporary files, paths (helpers/mail/), drag and drop
+    // (dragdrop.cpp).
     HRESULT ShowMailClientsMenu(std::int32_t x, std::int32_t y, const QString &windowClass, std::int32_t *result);
     HRESULT get_MailClientName(QString *name);
     HRESULT get_MailClientDLLPath(QString *path);
