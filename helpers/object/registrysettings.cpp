@@ -21,24 +21,6 @@ constexpr DWORD kStringLimit = 2084;
 
 HKEY rootFor(int scope) { return scope < 1 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
 
-// Closes the key when it goes out of scope.
-class KeyGuard final {
-public:
-    explicit KeyGuard(HKEY key) : m_key(key) {}
-    ~KeyGuard()
-    {
-        if (m_key)
-            RegCloseKey(m_key);
-    }
-    KeyGuard(const KeyGuard &) = delete;
-    KeyGuard &operator=(const KeyGuard &) = delete;
-    HKEY get() const { return m_key; }
-    explicit operator bool() const { return m_key != nullptr; }
-
-private:
-    HKEY m_key;
-};
-
 bool isString(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
 
 // Reads a string value of at most kStringLimit bytes. Values of another type count as missing:
@@ -74,12 +56,12 @@ template <typename Read>
 void readSetting(int scope, const QString &module, Read read)
 {
     if (scope >= settings::kScopeUserThenMachine) {
-        const KeyGuard userKey(settings::openModuleKeyForReading(settings::kScopeUserOnly, module));
+        const settings::KeyGuard userKey(settings::openModuleKeyForReading(settings::kScopeUserOnly, module));
         if (userKey && read(userKey.get()))
             return;
         scope = settings::kScopeMachine;
     }
-    const KeyGuard key(settings::openModuleKeyForReading(scope, module));
+    const settings::KeyGuard key(settings::openModuleKeyForReading(scope, module));
     if (key)
         read(key.get());
 }
@@ -93,7 +75,7 @@ HKEY openModuleKeyForReading(int scope, const QString &module)
     HKEY product = nullptr;
     if (RegOpenKeyEx(rootFor(scope), kProductKey, KEY_QUERY_VALUE, &product) != ERROR_SUCCESS)
         return nullptr;
-    const KeyGuard productGuard(product);
+    const settings::KeyGuard productGuard(product);
     HKEY moduleKey = nullptr;
     if (RegOpenKeyEx(product, module.toUtf8().constData(), KEY_QUERY_VALUE, &moduleKey) != ERROR_SUCCESS)
         return nullptr;
@@ -105,7 +87,7 @@ HKEY openModuleKeyForWriting(int scope, const QString &module)
     HKEY product = nullptr;
     if (RegCreateKeyEx(rootFor(scope), kProductKey, KEY_WRITE, &product) != ERROR_SUCCESS)
         return nullptr;
-    const KeyGuard productGuard(product);
+    const settings::KeyGuard productGuard(product);
     HKEY moduleKey = nullptr;
     if (RegCreateKeyEx(product, module.toUtf8().constData(), KEY_WRITE, &moduleKey) != ERROR_SUCCESS)
         return nullptr;
@@ -127,7 +109,7 @@ HRESULT Quillet::put_RegistryString(const QString &module, const QString &name, 
 {
     if (module.isNull() || name.isNull())
         return E_INVALIDARG;
-    const KeyGuard key(settings::openModuleKeyForWriting(whereFlag, module));
+    const settings::KeyGuard key(settings::openModuleKeyForWriting(whereFlag, module));
     if (!key)
         return S_OK; // nothing written
     const QByteArray valueName = name.toUtf8();
@@ -154,7 +136,7 @@ HRESULT Quillet::put_RegistryDWORD(const QString &module, const QString &name, i
 {
     if (module.isNull() || name.isNull())
         return E_INVALIDARG;
-    const KeyGuard key(settings::openModuleKeyForWriting(whereFlag, module));
+    const settings::KeyGuard key(settings::openModuleKeyForWriting(whereFlag, module));
     if (!key)
         return S_OK;
     const auto bits = static_cast<DWORD>(value);
@@ -172,6 +154,6 @@ HRESULT Quillet::get_KeyRegistryString(const QString & /*key: always HKEY_LOCAL_
     HKEY opened = nullptr;
     if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, subKey.toUtf8().constData(), KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
         return S_OK; // no key: no result
-    const KeyGuard key(opened);
+    const settings::KeyGuard key(opened);
     return queryString(key.get(), name.toUtf8(), value) ? S_OK : E_INVALIDARG;
 }

@@ -18,4 +18,22 @@ inline constexpr int kScopeUserThenMachine = 2;
 tavrelo::registry::HKEY openModuleKeyForReading(int scope, const QString &module);
 tavrelo::registry::HKEY openModuleKeyForWriting(int scope, const QString &module);
 
+// Closes the key when it goes out of scope.
+class KeyGuard final {
+public:
+    explicit KeyGuard(tavrelo::registry::HKEY key) : m_key(key) {}
+    ~KeyGuard()
+    {
+        if (m_key)
+            tavrelo::registry::RegCloseKey(m_key);
+    }
+    KeyGuard(const KeyGuard &) = delete;
+    KeyGuard &operator=(const KeyGuard &) = delete;
+    tavrelo::registry::HKEY get() const { return m_key; }
+    explicit operator bool() const { return m_key != nullptr; }
+
+private:
+    tavrelo::registry::HKEY m_key;
+};
+
 } // namespace settings

@@ -79,24 +79,6 @@ Record decode(const Bytes &bytes)
     return record;
 }
 
-// Closes the key when it goes out of scope.
-class KeyGuard final {
-public:
-    explicit KeyGuard(HKEY key) : m_key(key) {}
-    ~KeyGuard()
-    {
-        if (m_key)
-            RegCloseKey(m_key);
-    }
-    KeyGuard(const KeyGuard &) = delete;
-    KeyGuard &operator=(const KeyGuard &) = delete;
-    HKEY get() const { return m_key; }
-    explicit operator bool() const { return m_key != nullptr; }
-
-private:
-    HKEY m_key;
-};
-
 // Reads the stored record. It counts only when the value is REG_BINARY of exactly 44 bytes whose
 // length field says 44; a longer value does not fit the buffer and fails the query.
 bool readPlacement(HKEY key, const QString &name, Record *record)
@@ -180,7 +162,7 @@ HRESULT Quillet::SaveWindowPos(const QString &module, const QString &name, const
     HWND window = nullptr;
     if (FAILED(findHostWindow(windowClass, &window)) || !window)
         return S_OK;
-    const KeyGuard key(settings::openModuleKeyForWriting(settings::kScopeUserOnly, module));
+    const settings::KeyGuard key(settings::openModuleKeyForWriting(settings::kScopeUserOnly, module));
     if (!key)
         return S_OK;
 
@@ -219,7 +201,7 @@ HRESULT Quillet::RestoreWindowPos(const QString &module, const QString &name, co
     }
     Record record{};
     {
-        const KeyGuard key(settings::openModuleKeyForReading(settings::kScopeUserOnly, module));
+        const settings::KeyGuard key(settings::openModuleKeyForReading(settings::kScopeUserOnly, module));
         if (!key || !readPlacement(key.get(), name, &record)) {
             restoreFallback(window);
             return S_OK;
