@@ -100,7 +100,7 @@ QJsonArray describeItems(const QMenu *menu)
             continue;
         }
         items.append(QJsonObject{{QStringLiteral("id"), commandOf(action)},
-                                 {QStringLiteral("text"), action->text()},
+                                 {QStringLiteral("text"), QString(action->text()).replace(QStringLiteral("&&"), QStringLiteral("&"))},
                                  {QStringLiteral("enabled"), action->isEnabled()},
                                  {QStringLiteral("checked"), action->isChecked()},
                                  {QStringLiteral("default"), false}});
@@ -173,7 +173,9 @@ HRESULT Quillet::PopupMenuAppendItem(const QString &text, std::int32_t index, st
 HRESULT Quillet::PopupMenuAppendPathItem(const QString &text, std::int32_t index, std::int32_t enabled,
                                          std::int32_t checked)
 {
-    appendItem(menuOf(m_popupMenu), abbreviateFileName(text, kPathItemLimit, true), index, enabled, checked);
+    // A path is shown as it is: an "&" in it ("R&D notes.t-q") is no mnemonic.
+    QString shown = abbreviateFileName(text, kPathItemLimit, true);
+    appendItem(menuOf(m_popupMenu), shown.replace(u'&', QStringLiteral("&&")), index, enabled, checked);
     return S_OK;
 }
 

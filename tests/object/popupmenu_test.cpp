@@ -149,11 +149,19 @@ TEST_F(PopupMenuTest, aPathItemShowsTheAbbreviatedPath)
     m_helper->PopupMenuAppendPathItem(
         QStringLiteral("/home/alice/Documents/Collections/Research/2023/Projects/notes.t-q"), 2, 0, 1);
     m_helper->PopupMenuAppendPathItem(QStringLiteral("/home/alice/short.t-q"), 3, 1, 0);
+    m_helper->PopupMenuAppendPathItem(QStringLiteral("/home/alice/R&D.t-q"), 4, 1, 0);
     track();
     EXPECT_EQ(loggedItems(surface),
               (QJsonArray{item(1, "C:\\Documents and Settings\\...\\Projects\\notes.t-q"),
                           item(2, "/home/.../Research/2023/Projects/notes.t-q", false, true),
-                          item(3, "/home/alice/short.t-q")}));
+                          item(3, "/home/alice/short.t-q"), item(4, "/home/alice/R&D.t-q")}));
+    // The menu shows the "&" of a path as itself, not as a mnemonic.
+    QStringList texts;
+    for (const QMenu *menu : menus(false))
+        for (const QAction *action : menu->actions())
+            if (action->data().toInt() == 4)
+                texts << action->text();
+    EXPECT_TRUE(texts.contains(QStringLiteral("/home/alice/R&&D.t-q"))) << texts.join(u'|').toStdString();
 }
 
 TEST_F(PopupMenuTest, aDestroyedMenuTakesNoItemsAndIsNeverTracked)
