@@ -3,6 +3,7 @@
 #include "mailtest.h"
 
 #include "object/quillet.h"
+#include "support/stackdispatch.h"
 
 #include <QFileInfo>
 
@@ -10,7 +11,7 @@ namespace {
 
 // What script may pass as a document: a page document, one whose address cannot be read, or
 // some other object that is no document at all (but knows an address all the same).
-class TestObject final : public IHTMLDocument2 {
+class TestObject final : public StackDispatch<IHTMLDocument2> {
 public:
     enum Kind { Document, Unreadable, NotADocument };
     TestObject(Kind kind, QString url) : m_kind(kind), m_url(std::move(url)) {}
@@ -25,18 +26,6 @@ public:
         *object = nullptr;
         return E_NOINTERFACE;
     }
-    ULONG AddRef() override { return ++m_references; }
-    ULONG Release() override { return --m_references; } // lives on the test's stack
-    HRESULT GetTypeInfoCount(std::uint32_t *count) override
-    {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(std::uint32_t, LCID, std::shared_ptr<const tavrelo::automation::TypeInfo> *) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT GetIDsOfNames(const IID &, const QStringList &, LCID, DISPID *) override { return DISP_E_UNKNOWNNAME; }
     HRESULT Invoke(DISPID, const IID &, LCID, std::uint16_t, DispParams &, Variant *, ExcepInfo *,
                    std::uint32_t *) override
     {
@@ -49,12 +38,10 @@ public:
         *url = m_url;
         return S_OK;
     }
-    ULONG references() const { return m_references; }
 
 private:
     Kind m_kind;
     QString m_url;
-    ULONG m_references = 1;
 };
 
 }

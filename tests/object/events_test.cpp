@@ -4,6 +4,7 @@
 
 #include "automation/connection.h"
 #include "object/quillet.h"
+#include "support/stackdispatch.h"
 
 #include <atomic>
 
@@ -18,7 +19,7 @@ struct Delivery {
 };
 
 // A page's event sink: records every call it receives.
-class RecordingSink final : public IDispatch {
+class RecordingSink final : public StackDispatch<IDispatch> {
 public:
     RecordingSink(QString name, std::vector<Delivery> *log) : m_name(std::move(name)), m_log(log) {}
 
@@ -32,18 +33,6 @@ public:
         AddRef();
         return S_OK;
     }
-    ULONG AddRef() override { return ++m_references; }
-    ULONG Release() override { return --m_references; } // lives on the test's stack
-    HRESULT GetTypeInfoCount(std::uint32_t *count) override
-    {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(std::uint32_t, LCID, std::shared_ptr<const tavrelo::automation::TypeInfo> *) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT GetIDsOfNames(const IID &, const QStringList &, LCID, DISPID *) override { return DISP_E_UNKNOWNNAME; }
     HRESULT Invoke(DISPID member, const IID &, LCID, std::uint16_t flags, DispParams &params, Variant *, ExcepInfo *,
                    std::uint32_t *) override
     {
@@ -51,12 +40,9 @@ public:
         return E_FAIL; // a failing handler must not stop the others
     }
 
-    ULONG references() const { return m_references; }
-
 private:
     QString m_name;
     std::vector<Delivery> *m_log;
-    std::atomic<ULONG> m_references{1};
 };
 
 } // namespace
