@@ -7,6 +7,8 @@
 
 #include "automation/classes.h"
 
+#include <cstdint>
+
 extern "C" {
 // The class factory of Quillet; CLASS_E_CLASSNOTAVAILABLE for any other class.
 TAVRELO_HELPERS_EXPORT HRESULT DllGetClassObject(const CLSID &clsid, const IID &iid, void **object);
@@ -17,4 +19,9 @@ TAVRELO_HELPERS_EXPORT HRESULT DllRegisterServer();
 TAVRELO_HELPERS_EXPORT HRESULT DllUnregisterServer();
 // Does nothing; linking against it makes sure the library is there.
 TAVRELO_HELPERS_EXPORT int QuilletHelpersEmptyFunction();
+// Hands `text` (UTF-8, NUL-terminated) to the running viewer as a file-open request. Sets *found
+// to 1 when a viewer's notification endpoint exists and *delivered to 1 when it accepted the
+// request; never clears either. Returns 0.
+TAVRELO_HELPERS_EXPORT int QuilletHelpersRequestFileOpen(const char *text, std::int32_t *delivered,
+                                                         std::int32_t *found);
 }

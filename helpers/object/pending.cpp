@@ -3,16 +3,6 @@
 
 #include "quillet.h"
 
-// Messaging between the windows of the application: posted messages, change notifications,
-// file-open requests and the splash hand-off.
-HRESULT Quillet::DoPostMessage(std::uint32_t, std::uint32_t, std::int32_t, const QString &) { return E_NOTIMPL; }
-HRESULT Quillet::DoCauseFind() { return E_NOTIMPL; }
-HRESULT Quillet::DoSendChangeNotification(const QString &, int) { return E_NOTIMPL; }
-HRESULT Quillet::get_FileChangeFilePath(QString *) { return E_NOTIMPL; }
-HRESULT Quillet::get_FileChangeFolderID(std::int32_t *) { return E_NOTIMPL; }
-HRESULT Quillet::DoBroadcastCloseSplash() { return E_NOTIMPL; }
-HRESULT Quillet::get_FileOpenFilePath(QString *) { return E_NOTIMPL; }
-
 // Mail clients.
 HRESULT Quillet::ShowMailClientsMenu(std::int32_t, std::int32_t, const QString &, std::int32_t *) { return E_NOTIMPL; }
 HRESULT Quillet::get_MailClientName(QString *) { return E_NOTIMPL; }
@@ -22,3 +12,4 @@ HRESULT Quillet::SendFileToMailClient(const QString &, const QString &, const QS
 {
     return E_NOTIMPL;
 }
+

@@ -4,6 +4,8 @@
 #include "quilletids.h"
 #include "serverstate.h"
 
+#include "messaging/notificationwindow.h"
+
 #include <QApplication>
 #include <QVariant>
 #include <QWidget>
@@ -37,10 +39,12 @@ ComPtr<Quillet> Quillet::create()
 Quillet::Quillet() : m_events(this, DIID__DIQuilletEvents)
 {
     serverstate::objectCreated();
+    m_notifications = std::make_unique<messaging::NotificationWindow>(this);
 }
 
 Quillet::~Quillet()
 {
+    m_notifications.reset();
     m_events.disconnectAll();
     serverstate::objectDestroyed();
 }

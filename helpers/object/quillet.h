@@ -25,6 +25,10 @@
 #include <memory>
 
 
+namespace messaging {
+class NotificationWindow;
+}
+
 class TAVRELO_HELPERS_EXPORT Quillet final : public IDispatch,
                                              public IObjectWithSite,
                                              public IConnectionPointContainer,
@@ -99,7 +103,7 @@ public:
     HRESULT LockFile(const QString &fileName);
     HRESULT UnlockFile(const QString &fileName);
 
-    // Messaging between windows (pending.cpp).
+    // Messaging between windows (helpers/messaging/).
     HRESULT DoPostMessage(std::uint32_t message, std::uint32_t wParam, std::int32_t lParam, const QString &windowClass);
     HRESULT DoCauseFind();
     HRESULT DoSendChangeNotification(const QString &fileName, int folderId);
@@ -149,8 +153,11 @@ private:
     std::int32_t m_popupMenu = 0;
     // ---- end of popup menus ----
 
-    // ---- Window placement (windowplacement.cpp) ----
-    // ---- end of window placement ----
+    // ---- Instance messaging (helpers/messaging/) ----
+    // The hidden window through which other instances reach this object; it lives exactly as
+    // long as the object.
+    std::unique_ptr<messaging::NotificationWindow> m_notifications;
+    // ---- end of instance messaging ----
 
     // ---- File locks (filelocks.cpp) ----
 public:

@@ -5,6 +5,10 @@
 
 #include "dispatch.h"
 
+#include <QEvent>
+
+#include <cstdint>
+
 class QWidget;
 
 // A window of the host process: the top-level widget that shows a page.
@@ -23,6 +27,21 @@ class IOleInPlaceSite : public IOleWindow {
 protected:
     ~IOleInPlaceSite() = default;
 };
+
+// The site of a page whose script runs in turns, as a browser engine's does: event handlers run
+// only while the page is not waiting for a call to an object. An object whose event hands data
+// to the handler through members it holds only while the event runs asks before raising it.
+class IScriptTurnSite : public IOleInPlaceSite {
+public:
+    // S_OK when a handler would run now, before the raise returns; S_FALSE when the page waits
+    // for a call to finish and the handler would run only after it.
+    virtual HRESULT CanRunHandlersNow() = 0;
+
+protected:
+    ~IScriptTurnSite() = default;
+};
+
+inline const IID IID_IScriptTurnSite{0x3417657e, 0x2b96, 0x4563, 0xb9, 0x4a, 0x80, 0x7a, 0x3e, 0x08, 0x0d, 0x1a};
 
 class IObjectWithSite : public IUnknown {
 public:
@@ -43,3 +62,24 @@ public:
 protected:
     ~IHTMLDocument2() = default;
 };
+
+// A window message posted to a window of the host (as DoPostMessage does). The window acts on the
+// messages it knows (WM_CLOSE) and ignores the others.
+class WindowMessageEvent final : public QEvent {
+public:
+    static constexpr QEvent::Type kType = static_cast<QEvent::Type>(QEvent::User + 0x0400);
+
+    WindowMessageEvent(std::uint32_t message, std::uint32_t wParam, std::int32_t lParam)
+        : QEvent(kType), m_message(message), m_wParam(wParam), m_lParam(lParam)
+    {
+    }
+    std::uint32_t message() const { return m_message; }
+    std::uint32_t wParam() const { return m_wParam; }
+    std::int32_t lParam() const { return m_lParam; }
+
+private:
+    std::uint32_t m_message, m_wParam;
+    std::int32_t m_lParam;
+};
+
+inline constexpr std::uint32_t WM_CLOSE = 0x0010;

@@ -62,6 +62,9 @@ void dispatch(HostPage *page, const QString &method, const QJsonObject &call, co
                                            static_cast<std::uint16_t>(flags), text("args").toArray()));
     } else if (method == u"advise") {
         answer(job, page->objects().advise(frame, text("object").toInt()));
+    } else if (method == u"handled") {
+        page->objects().handled(frame, text("number").toInt());
+        answer(job, {true});
     } else if (method == u"unadvise") {
         answer(job, page->objects().unadvise(frame, text("object").toInt(), text("sink").toInt()));
     } else if (method == u"message") {
@@ -181,6 +184,7 @@ void handleBridgeRequest(QWebEngineUrlRequestJob *job)
         return;
     }
     if (call.value(QStringLiteral("$staged")).isString()) {
+        page->objects().callStarted(job);
         // The call comes through the web channel; taking it may wait for it, out of the engine's
         // request handling.
         QTimer::singleShot(0, page, [page, method, id = call.value(QStringLiteral("$staged")).toString(),
@@ -197,6 +201,7 @@ void handleBridgeRequest(QWebEngineUrlRequestJob *job)
         page->objects().poll(call.value(QStringLiteral("frame")).toString(), job);
         return;
     }
+    page->objects().callStarted(job);
     // Out of the engine's request handling: members may run event loops of their own.
     QTimer::singleShot(0, page, [page, method, call, pending = Job(job)] {
         if (pending)

@@ -140,7 +140,7 @@ HostPage::HostPage(QWebEngineProfile *profile, HostWindow *window, bool bridged)
     , m_bridged(bridged)
     , m_token(QStringLiteral("t-") + QUuid::createUuid().toString(QUuid::Id128))
     , m_guard(std::make_unique<RequestGuard>(m_token, bridged))
-    , m_site(makeComObject<PageSite>(window))
+    , m_site(makeComObject<PageSite>(window, [this] { return m_objects->inCall(); }))
     , m_objects(std::make_unique<ObjectTable>(m_site.get()))
     , m_bulk(new BulkChannel(this))
 {
@@ -163,6 +163,7 @@ HostPage::HostPage(QWebEngineProfile *profile, HostWindow *window, bool bridged)
 
 HostPage::~HostPage()
 {
+    m_site->detach(); // objects may hold the site longer than the page lives
     pagesByToken().remove(m_token);
     m_objects->releaseAll();
 }

@@ -256,6 +256,15 @@ void HostWindow::finishClose()
     deleteLater();
 }
 
+bool HostWindow::event(QEvent *event)
+{
+    if (event->type() != WindowMessageEvent::kType)
+        return QWidget::event(event);
+    if (static_cast<WindowMessageEvent *>(event)->message() == WM_CLOSE)
+        requestClose();
+    return true;
+}
+
 void HostWindow::closeEvent(QCloseEvent *event)
 {
     if (m_closeState == CloseState::Closed) {

@@ -69,6 +69,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    // Window messages posted by objects: WM_CLOSE closes the window as its close box would.
+    bool event(QEvent *event) override;
 
 private:
     void applyAttributes();

@@ -12,6 +12,7 @@ void replyBytes(QWebEngineUrlRequestJob *job, const QByteArray &mimeType, const 
     auto *buffer = new QBuffer(job); // lives as long as the request
     buffer->setData(bytes);
     buffer->open(QIODevice::ReadOnly);
+    job->setProperty(kAnsweredProperty, true);
     job->reply(mimeType, buffer);
 }
 

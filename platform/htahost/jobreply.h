@@ -10,6 +10,9 @@
 
 class QWebEngineUrlRequestJob;
 
+// Set on a request once it has been answered.
+inline constexpr char kAnsweredProperty[] = "tavreloAnswered";
+
 void replyBytes(QWebEngineUrlRequestJob *job, const QByteArray &mimeType, const QByteArray &bytes);
 // The bridge's answers: {"result": value} or {"error": {"number": hr, "description": text}}.
 void replyResult(QWebEngineUrlRequestJob *job, const QJsonValue &result);

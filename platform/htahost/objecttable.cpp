@@ -52,8 +52,15 @@ public:
         const auto name = m_names.constFind(member);
         if (!frame || name == m_names.cend())
             return S_OK;
-        frame->queued.append(QJsonObject{{QStringLiteral("sink"), m_id}, {QStringLiteral("event"), *name}});
+        const int number = ++frame->lastNumber;
+        frame->queued.append(QJsonObject{
+            {QStringLiteral("sink"), m_id}, {QStringLiteral("event"), *name}, {QStringLiteral("number"), number}});
         m_table->deliver(frame);
+        // An event raised while the page waits for a call runs after it; any other runs now, and
+        // the raise returns once its handlers are done, so they can still read what the object
+        // holds for them.
+        if (!m_table->inCall())
+            waitUntilHandled(frame, number);
         return S_OK;
     }
 
@@ -332,6 +339,44 @@ void ObjectTable::poll(const QString &frameId, QWebEngineUrlRequestJob *job)
     deliver(state);
 }
 
+void ObjectTable::callStarted(QWebEngineUrlRequestJob *job)
+{
+    m_calls.append(QPointer(job));
+}
+
+bool ObjectTable::inCall()
+{
+    m_calls.removeIf([](const QPointer<QWebEngineUrlRequestJob> &job) {
+        return !job || job->property(kAnsweredProperty).toBool();
+    });
+    return !m_calls.isEmpty();
+}
+
+void ObjectTable::waitUntilHandled(const std::shared_ptr<Frame> &frame, int number)
+{
+    while (!frame->gone && frame->handled < number) {
+        QEventLoop loop;
+        frame->waiters.append(&loop);
+        loop.exec();
+        frame->waiters.removeOne(&loop);
+    }
+}
+
+void ObjectTable::wakeWaiters(const Frame &frame)
+{
+    for (QEventLoop *loop : frame.waiters)
+        loop->quit();
+}
+
+void ObjectTable::handled(const QString &frameId, int number)
+{
+    const std::shared_ptr<Frame> state = frame(frameId);
+    if (number > state->handled) {
+        state->handled = number;
+        wakeWaiters(*state);
+    }
+}
+
 void ObjectTable::deliver(const std::shared_ptr<Frame> &state)
 {
     if (!state->poll || state->queued.isEmpty())
@@ -364,6 +409,8 @@ void ObjectTable::releaseFrame(const QString &id)
     const std::shared_ptr<Frame> state = found->second;
     m_frames.erase(found);
     QObject::disconnect(state->pollGone);
+    state->gone = true;
+    wakeWaiters(*state);
     for (const int object : std::as_const(state->objects))
         release(object);
 }

@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QMetaObject>
+#include <QEventLoop>
 #include <QPointer>
 #include <QString>
 
@@ -54,6 +55,13 @@ public:
     // A frame's request for events: answered at once when events wait, else when one is raised.
     // When the request goes away unanswered the frame is gone and its objects are released.
     void poll(const QString &frame, QWebEngineUrlRequestJob *job);
+    // The frame has run the handlers of every event up to `number`.
+    void handled(const QString &frame, int number);
+
+    // A synchronous call from the page: its script waits until the request is answered.
+    void callStarted(QWebEngineUrlRequestJob *job);
+    // True while the page's script waits for a call: no event handler can run before it ends.
+    bool inCall();
 
     void releaseAll();
 
@@ -72,6 +80,10 @@ private:
         QMetaObject::Connection pollGone;
         QJsonArray queued;
         QList<int> objects;
+        int lastNumber = 0; // of the last event queued
+        int handled = 0;    // the last event whose handlers have run
+        bool gone = false;
+        QList<QEventLoop *> waiters; // raises waiting for their handlers
     };
     class Sink;
 
@@ -82,11 +94,15 @@ private:
     HRESULT fromWire(const QJsonValue &wire, Variant *value);
     int adopt(ComPtr<IDispatch> object, const std::shared_ptr<Frame> &owner);
     void deliver(const std::shared_ptr<Frame> &frame);
+    // Turns the event loop until the frame has run the handlers of event `number`, or is gone.
+    static void waitUntilHandled(const std::shared_ptr<Frame> &frame, int number);
+    static void wakeWaiters(const Frame &frame);
     void releaseFrame(const QString &id);
     void release(int object);
 
     ComPtr<IUnknown> m_site;
     std::map<int, Entry> m_objects;
     std::map<QString, std::shared_ptr<Frame>> m_frames;
+    QList<QPointer<QWebEngineUrlRequestJob>> m_calls; // unanswered synchronous calls
     int m_nextId = 1;
 };

@@ -17,9 +17,14 @@ HRESULT PageSite::QueryInterface(const IID &iid, void **object)
     if (!object)
         return E_POINTER;
     *object = nullptr;
-    if (iid == IID_IUnknown || iid == IID_IOleWindow || iid == IID_IOleInPlaceSite)
-        return hand(static_cast<IOleInPlaceSite *>(this), object);
+    if (iid == IID_IUnknown || iid == IID_IOleWindow || iid == IID_IOleInPlaceSite || iid == IID_IScriptTurnSite)
+        return hand(static_cast<IScriptTurnSite *>(this), object);
     return E_NOINTERFACE;
+}
+
+HRESULT PageSite::CanRunHandlersNow()
+{
+    return m_inCall() ? S_FALSE : S_OK;
 }
 
 HRESULT PageSite::GetWindow(HWND *window)

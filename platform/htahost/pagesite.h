@@ -10,15 +10,22 @@
 #include <QPointer>
 #include <QWidget>
 
-class PageSite final : public ComObject<IOleInPlaceSite> {
+#include <functional>
+
+class PageSite final : public ComObject<IScriptTurnSite> {
 public:
-    explicit PageSite(QWidget *window) : m_window(window) {}
+    // `inCall` tells whether the page's script waits for a call to finish.
+    PageSite(QWidget *window, std::function<bool()> inCall) : m_window(window), m_inCall(std::move(inCall)) {}
 
     HRESULT QueryInterface(const IID &iid, void **object) override;
     HRESULT GetWindow(HWND *window) override;
+    HRESULT CanRunHandlersNow() override;
+    // The page is gone: from now on handlers never run.
+    void detach() { m_inCall = [] { return true; }; }
 
 private:
     QPointer<QWidget> m_window; // the site outlives its window only while objects still hold it
+    std::function<bool()> m_inCall;
 };
 
 // An automation object without members of its own: what script can pass but not call.

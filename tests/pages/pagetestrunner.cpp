@@ -1,4 +1,5 @@
-// Runs one test page in the real htahost and reports its cases.
+// Runs one test page in the real htahost (and, with --also-page, more pages beside it, each in a
+// host of its own) and reports their cases.
 //
 // The runner gives the host a private registry, runtime folder and user-interface test files,
 // registers the helper library and the test page library the way an installation does, starts
@@ -22,7 +23,10 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
+#include <vector>
 #include <csignal>
 
 namespace {
@@ -31,6 +35,7 @@ struct Options {
     QString host, regsvr, helpers, pages, page;
     QStringList hostOptions;
     QStringList pageArguments;       // more arguments for the page, after the helper library
+    QStringList alsoPages;           // pages run at the same time, each in a host of its own
     bool unregistered = false;      // the pages' library is a copy that no class names
     bool unregisterTypeLib = false; // the helper's type library is removed after registration
     bool terminateWhenReady = false; // the session ends (SIGTERM) once the page reports ready
@@ -67,6 +72,8 @@ bool parse(const QStringList &arguments, Options *options)
             options->timeoutMs = value().toInt() * 1000;
         else if (name == u"--page-argument")
             options->pageArguments << value();
+        else if (name == u"--also-page")
+            options->alsoPages << value();
         else if (name == u"--unregistered")
             options->unregistered = true;
         else if (name == u"--unregister-typelib")
@@ -212,10 +219,67 @@ int main(int argc, char *argv[])
             }
         }
     });
-    QObject::connect(&host, &QProcess::finished, &app, &QCoreApplication::quit);
+
+    // Pages that run beside the main one, each in a host of its own; their cases count alike.
+    struct Beside {
+        QString page;
+        QProcess process;
+        QByteArray pending;
+        bool done = false;
+    };
+    std::vector<std::unique_ptr<Beside>> beside;
+    const auto allFinished = [&] {
+        return host.state() == QProcess::NotRunning &&
+               std::ranges::all_of(beside, [](const auto &b) { return b->process.state() == QProcess::NotRunning; });
+    };
+    for (const QString &page : std::as_const(options.alsoPages)) {
+        auto b = std::make_unique<Beside>();
+        b->page = page;
+        Beside *run = b.get();
+        QObject::connect(&run->process, &QProcess::readyReadStandardError, &host, [&, run] {
+            run->pending += run->process.readAllStandardError();
+            qsizetype end;
+            while ((end = run->pending.indexOf('\n')) >= 0) {
+                const QByteArray line = run->pending.left(end);
+                run->pending.remove(0, end + 1);
+                const qsizetype marker = line.indexOf("PAGETEST ");
+                if (marker < 0) {
+                    out() << "  " << run->page << ": " << line << Qt::endl;
+                    continue;
+                }
+                const QJsonObject report = QJsonDocument::fromJson(line.mid(marker + 9)).object();
+                if (report.contains(QStringLiteral("case"))) {
+                    const bool ok = report.value(QStringLiteral("ok")).toBool();
+                    ok ? ++passed : ++failed;
+                    out() << (ok ? "PASS " : "FAIL ") << run->page << ": " << report.value(QStringLiteral("case")).toString();
+                    if (!ok)
+                        out() << "\n    " << report.value(QStringLiteral("message")).toString();
+                    out() << Qt::endl;
+                } else if (report.value(QStringLiteral("done")).toBool()) {
+                    run->done = true;
+                    QTimer::singleShot(10000, &run->process, [run] { run->process.terminate(); });
+                }
+            }
+        });
+        QObject::connect(&run->process, &QProcess::finished, &app, [&] {
+            if (allFinished())
+                QCoreApplication::quit();
+        });
+        QStringList arguments = options.hostOptions;
+        arguments << QStringLiteral("res://") + pages + u'/' + page << root << options.helpers << options.pageArguments;
+        run->process.start(options.host, arguments);
+        beside.push_back(std::move(b));
+    }
+
+    QObject::connect(&host, &QProcess::finished, &app, [&] {
+        if (allFinished())
+            QCoreApplication::quit();
+    });
     QTimer::singleShot(options.timeoutMs, &app, [&] {
         out() << "TIMEOUT after " << options.timeoutMs << " ms" << Qt::endl;
         host.kill();
+        for (const auto &b : beside)
+            b->process.kill();
     });
     host.start(options.host, hostArguments);
     if (!host.waitForStarted(30000)) {
@@ -224,6 +288,12 @@ int main(int argc, char *argv[])
     }
     QCoreApplication::exec();
     host.waitForFinished(5000);
-    out() << passed << " passed, " << failed << " failed" << (done ? "" : ", page did not finish") << Qt::endl;
+    for (const auto &b : beside) {
+        b->process.waitForFinished(5000);
+        if (!b->done)
+            out() << b->page << " did not finish" << Qt::endl;
+        done = done && b->done && b->process.exitStatus() == QProcess::NormalExit;
+    }
+    out() << passed << " passed, " << failed << " failed" << (done ? "" : ", a page did not finish") << Qt::endl;
     return done && failed == 0 && passed > 0 && host.exitStatus() == QProcess::NormalExit ? 0 : 1;
 }

@@ -4,6 +4,8 @@
 #include "object/quillet.h"
 #include "sync/namedlock.h"
 
+#include "support/processprobe.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
@@ -17,39 +19,14 @@
 
 namespace {
 
-constexpr int kAnswerMs = 20000;
 // How long a process that must wait is watched for an answer it must not give.
 constexpr int kMustWaitMs = 700;
 
-class Probe {
+// The lock probe: takes and gives up collection locks on command.
+class Probe : public ProcessProbe {
 public:
-    Probe()
-    {
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QStringLiteral(LOCK_PROBE), {});
-        EXPECT_TRUE(m_process.waitForStarted());
-    }
-    ~Probe()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-    void send(const QString &line) { m_process.write((line + u'\n').toUtf8()); m_process.waitForBytesWritten(); }
-    // The next answer, or "" when none comes in time.
-    QString answer(int timeoutMs = kAnswerMs)
-    {
-        while (!m_process.canReadLine())
-            if (!m_process.waitForReadyRead(timeoutMs))
-                return {};
-        return QString::fromUtf8(m_process.readLine()).trimmed();
-    }
-    bool hasAnswer() { m_process.waitForReadyRead(kMustWaitMs); return m_process.canReadLine(); }
-    QProcess &process() { return m_process; }
-
-private:
-    QProcess m_process;
+    Probe() : ProcessProbe(QStringLiteral(LOCK_PROBE)) {}
+    bool hasAnswer() { return ProcessProbe::hasAnswer(kMustWaitMs); }
 };
 
 class CollectionLocks : public ::testing::Test {

@@ -180,6 +180,10 @@
           }
         }
       }
+      // Tell the host at once, before any other script of the page runs, that these handlers
+      // are done: an object that raised one of them may be waiting to take back its values.
+      if (events.length)
+        call('handled', { number: events[events.length - 1].number });
       poll();
     };
     xhr.onerror = function () {
@@ -343,10 +347,13 @@
     }
   }
 
+  const boundScripts = new WeakSet(); // an element may be seen in several mutation records
+
   function bindScriptFor(script) {
     const target = script.getAttribute('for'), event = script.getAttribute('event');
-    if (!target || !event)
+    if (!target || !event || boundScripts.has(script))
       return;
+    boundScripts.add(script);
     const name = event.replace(/\(\s*\)\s*$/, '').trim().toLowerCase();
     let body;
     try {

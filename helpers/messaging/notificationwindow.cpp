@@ -1,0 +1,209 @@
+#include "notificationwindow.h"
+
+#include "object/quillet.h"
+#include "object/quilletids.h"
+
+#include "sync/namedlock.h"
+
+#include <QApplication>
+#include <QLoggingCategory>
+#include <QWidget>
+
+Q_LOGGING_CATEGORY(lcMessaging, "tavrelo.helpers.messaging")
+
+namespace messaging {
+
+namespace {
+
+// How soon an event that the page could not take yet is offered again.
+constexpr int kRetryMs = 100;
+
+// A window is enabled for the user when no modal window of the process stands in front of it.
+bool isWindowEnabled(QWidget *window)
+{
+    if (!window->isEnabled())
+        return false;
+    const QWidget *modal = QApplication::activeModalWidget();
+    return !modal || modal->window() == window->window();
+}
+
+void bringToFront(QWidget *window)
+{
+    if (window->isMinimized())
+        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+} // namespace
+
+NotificationMutex::NotificationMutex() : m_held(tavrelo::sync::acquireNamedLock(kNotificationMutex))
+{
+    if (!m_held)
+        qCWarning(lcMessaging) << "the notification mutex cannot be taken";
+}
+
+NotificationMutex::~NotificationMutex()
+{
+    if (m_held)
+        tavrelo::sync::releaseNamedLock(kNotificationMutex);
+}
+
+NotificationWindow::NotificationWindow(Quillet *owner) : m_owner(owner)
+{
+    m_retry.setSingleShot(true);
+    m_retry.callOnTimeout([this] { actOnQueued(); });
+
+    const NotificationMutex mutex; // a failure does not stop the window being made
+    m_endpoint = std::make_unique<tavrelo::ipc::Endpoint>(kNotificationClass, kNotificationTitle);
+    if (!m_endpoint->isValid()) {
+        qCWarning(lcMessaging) << "no notification window:" << m_endpoint->errorString();
+        return;
+    }
+    m_endpoint->setWindowProperty(kMainWindowProperty, 0);
+    m_endpoint->setRecordHandler([this](const tavrelo::ipc::EndpointId &sender, std::uint32_t, const QByteArray &data) {
+        return receive(sender, data);
+    });
+    m_endpoint->setMessageHandler(
+        [this](const QByteArray &message, std::int64_t wParam, std::int64_t, const QByteArray &data) {
+            queue(message, wParam, data);
+        });
+}
+
+NotificationWindow::~NotificationWindow()
+{
+    m_closing = true; // records arriving while the mutex is awaited are refused
+    m_retry.stop();
+    const NotificationMutex mutex;
+    if (!mutex.held() || !m_endpoint->isValid())
+        return;
+    m_endpoint->removeWindowProperty(kMainWindowProperty);
+    const int dropped = m_endpoint->discardPosted(kChangeMessage) + m_endpoint->discardPosted(kOpenMessage);
+    if (dropped + m_queue.size() > 0)
+        qCDebug(lcMessaging) << "dropping" << dropped + m_queue.size() << "queued notifications";
+    m_queue.clear();
+}
+
+tavrelo::ipc::EndpointId NotificationWindow::id() const
+{
+    return m_endpoint->id();
+}
+
+void NotificationWindow::markAsViewer()
+{
+    m_endpoint->removeWindowProperty(kMainWindowProperty);
+    m_endpoint->setWindowProperty(kMainWindowProperty, 1);
+}
+
+bool NotificationWindow::receive(const tavrelo::ipc::EndpointId &sender, const QByteArray &data)
+{
+    // No mutex and no script here: the sender waits for this answer.
+    if (m_closing || (!sender.isEmpty() && sender == id()))
+        return false;
+    const std::optional<Record> record = parseRecord(data);
+    if (!record)
+        return false;
+    m_endpoint->post(record->kind == Record::Kind::Change ? kChangeMessage : kOpenMessage,
+                     tavrelo::ipc::endpointHandle(sender), 0, data);
+    return true;
+}
+
+void NotificationWindow::queue(const QByteArray &message, std::int64_t sender, const QByteArray &data)
+{
+    const std::optional<Record> record = parseRecord(data);
+    const bool expected = message == (record && record->kind == Record::Kind::Change ? kChangeMessage : kOpenMessage);
+    if (!record || !expected)
+        return;
+    m_queue.append({*record, sender, std::nullopt});
+    actOnQueued();
+}
+
+void NotificationWindow::actOnQueued()
+{
+    // One message at a time: while an event runs, nested event loops may deliver more, which wait.
+    if (m_acting)
+        return;
+    // The page may let the helper object go in its event handler.
+    const ComPtr<IDispatch> keepAlive(m_owner);
+    m_acting = true;
+    while (!m_closing && (m_current || !m_queue.isEmpty())) {
+        if (!m_current)
+            m_current = m_queue.takeFirst();
+        if (!act(*m_current)) {
+            m_retry.start(kRetryMs);
+            break;
+        }
+        m_current.reset();
+    }
+    m_acting = false;
+}
+
+bool NotificationWindow::act(Queued &queued)
+{
+    return queued.record.kind == Record::Kind::Change ? actOnChange(queued) : actOnOpen(queued);
+}
+
+bool NotificationWindow::pageCanRunHandlers() const
+{
+    ComPtr<IScriptTurnSite> site;
+    if (FAILED(m_owner->GetSite(IID_IScriptTurnSite, reinterpret_cast<void **>(site.put()))) || !site)
+        return true;
+    return site->CanRunHandlersNow() != S_FALSE;
+}
+
+bool NotificationWindow::actOnChange(const Queued &queued)
+{
+    resetValues();
+    bool done = true;
+    {
+        const NotificationMutex mutex;
+        if (mutex.held() && queued.sender != tavrelo::ipc::endpointHandle(id())) {
+            done = pageCanRunHandlers();
+            if (done) {
+                m_changePath = queued.record.path;
+                m_changeFolderId = queued.record.folderId;
+                m_owner->raiseEvent(DISPID_ONFILECHANGED);
+            }
+        }
+    }
+    resetValues();
+    return done;
+}
+
+bool NotificationWindow::actOnOpen(Queued &queued)
+{
+    resetValues();
+    bool done = true;
+    {
+        const NotificationMutex mutex;
+        if (mutex.held()) {
+            if (!queued.event) {
+                // Decided once: a request that waits for the page keeps the event it was given.
+                HWND window = nullptr;
+                if (FAILED(m_owner->findHostWindow(QString(), &window)) || !window) {
+                    queued.event = DISPID_ONBUSY;
+                } else {
+                    queued.event = isWindowEnabled(window) ? DISPID_ONFILEOPENREQUEST : DISPID_ONBUSY;
+                    bringToFront(window);
+                }
+            }
+            done = pageCanRunHandlers();
+            if (done) {
+                m_openPath = queued.record.path;
+                m_owner->raiseEvent(*queued.event);
+            }
+        }
+    }
+    resetValues();
+    return done;
+}
+
+void NotificationWindow::resetValues()
+{
+    m_changePath.clear();
+    m_changeFolderId = -1;
+    m_openPath.clear();
+}
+
+}
