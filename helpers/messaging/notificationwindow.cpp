@@ -15,8 +15,10 @@ namespace messaging {
 
 namespace {
 
-// How soon an event that the page could not take yet is offered again.
-constexpr int kRetryMs = 100;
+// How soon an event that the page could not take yet is offered again: soon at first, as most
+// calls end quickly, then less and less often while the page waits (a dialog may stay open).
+constexpr int kFirstRetryMs = 5;
+constexpr int kLongestRetryMs = 100;
 
 // A window is enabled for the user when no modal window of the process stands in front of it.
 bool isWindowEnabled(QWidget *window)
@@ -50,7 +52,7 @@ NotificationMutex::~NotificationMutex()
         tavrelo::sync::releaseNamedLock(kNotificationMutex);
 }
 
-NotificationWindow::NotificationWindow(Quillet *owner) : m_owner(owner)
+NotificationWindow::NotificationWindow(Quillet *owner) : m_owner(owner), m_retryMs(kFirstRetryMs)
 {
     m_retry.setSingleShot(true);
     m_retry.callOnTimeout([this] { actOnQueued(); });
@@ -131,10 +133,12 @@ void NotificationWindow::actOnQueued()
         if (!m_current)
             m_current = m_queue.takeFirst();
         if (!act(*m_current)) {
-            m_retry.start(kRetryMs);
+            m_retry.start(m_retryMs);
+            m_retryMs = std::min(m_retryMs * 2, kLongestRetryMs);
             break;
         }
         m_current.reset();
+        m_retryMs = kFirstRetryMs;
     }
     m_acting = false;
 }

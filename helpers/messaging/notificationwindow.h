@@ -65,6 +65,7 @@ private:
     std::optional<Queued> m_current; // being acted on, or waiting for the page
     bool m_acting = false;
     QTimer m_retry;
+    int m_retryMs; // how long to wait before the event is offered again
 
     QByteArray m_changePath;
     std::int32_t m_changeFolderId = -1;

@@ -1,20 +1,43 @@
 // Registration of the library: its registrar script (REGISTRY 101) writes the class and its
-// ProgIDs, then its type library (TYPELIB 1) is registered; unregistration undoes both.
+// ProgIDs and makes htahost the program that runs HTML Applications, then its type library
+// (TYPELIB 1) is registered; unregistration undoes both.
 
 #include "object/exports.h"
 
 #include "automation/module.h"
 #include "automation/registrar.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 using tavrelo::automation::RegistrarMode;
 
 namespace {
 
+// The htahost that goes with the library at `modulePath`: the one installed beside it, else the
+// one of the build tree this library was built in, else whichever PATH finds.
+QString htaHostPath(const QString &modulePath)
+{
+    const QString besideLibrary =
+        QFileInfo(modulePath).absolutePath() + QStringLiteral("/" CLIPVANE_LIB_TO_BIN "/htahost");
+    const QFileInfo installed(QDir::cleanPath(besideLibrary));
+    if (installed.isFile() && installed.isExecutable())
+        return installed.absoluteFilePath();
+    const QFileInfo built(QStringLiteral(CLIPVANE_BUILD_HTAHOST));
+    if (built.isFile() && built.isExecutable())
+        return built.absoluteFilePath();
+    return QStringLiteral("htahost");
+}
+
+// A path as it goes into an open command, where a percent sign is written %%.
+QString forOpenCommand(QString path) { return path.replace(u'%', QStringLiteral("%%")); }
+
 HRESULT registerThisModule(RegistrarMode mode)
 {
     // The file this code was loaded from, wherever the library was installed or copied to.
+    const QString path = tavrelo::automation::modulePathOf(reinterpret_cast<const void *>(&DllRegisterServer));
     return tavrelo::automation::registerServerModule(
-        tavrelo::automation::modulePathOf(reinterpret_cast<const void *>(&DllRegisterServer)), mode);
+        path, mode, {{QStringLiteral("HTAHOST"), forOpenCommand(htaHostPath(path))}});
 }
 
 } // namespace

@@ -118,7 +118,7 @@ HRESULT runRegistrarScript(const QString &script, const Replacements &replacemen
     return S_OK;
 }
 
-HRESULT registerServerModule(const QString &modulePath, RegistrarMode mode)
+HRESULT registerServerModule(const QString &modulePath, RegistrarMode mode, const Replacements &more)
 {
     const QFileInfo file(modulePath);
     const QString path = file.absoluteFilePath();
@@ -127,8 +127,10 @@ HRESULT registerServerModule(const QString &modulePath, RegistrarMode mode)
     QByteArray script;
     HRESULT hr = loadModuleResource(path, QStringLiteral("REGISTRY"), QStringLiteral("101"), &script);
     if (SUCCEEDED(hr)) {
-        const Replacements replacements{{QStringLiteral("MODULE"), quoted(path)},
-                                        {QStringLiteral("APPPATH"), quoted(file.absolutePath())}};
+        Replacements replacements{{QStringLiteral("MODULE"), quoted(path)},
+                                  {QStringLiteral("APPPATH"), quoted(file.absolutePath())}};
+        for (const auto &[name, value] : more)
+            replacements.append({name, quoted(value)});
         hr = runRegistrarScript(QString::fromUtf8(script), replacements, mode);
     }
     const HRESULT typeLibResult = registerModuleTypeLib(path, mode);

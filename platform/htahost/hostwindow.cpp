@@ -14,6 +14,7 @@
 #include <QPixmap>
 #include <QRegularExpression>
 #include <QPointer>
+#include <QSaveFile>
 #include <QScreen>
 #include <QShortcut>
 #include <QTimer>
@@ -344,7 +345,9 @@ void HostWindow::screenshotAndClose(const QString &path)
     connect(m_page, &QWebEnginePage::loadFinished, this, [this, path] {
         // Give the compositor a moment to put the page on screen.
         QTimer::singleShot(1500, this, [this, path] {
-            if (!grab().save(path))
+            // Whole or not at all: whoever waits for the file never sees half a picture.
+            QSaveFile file(path);
+            if (!file.open(QIODevice::WriteOnly) || !grab().save(&file, "PNG") || !file.commit())
                 qWarning("Cannot save the screenshot to %s", qPrintable(path));
             requestClose();
         });

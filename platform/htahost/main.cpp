@@ -115,6 +115,11 @@ int main(int argc, char *argv[])
     }
     if (at < arguments.size() && arguments.at(at) == u"--")
         ++at;
+    // A host started by another program (the launcher) takes the screenshot request from its
+    // environment; it is for this host only.
+    if (screenshot.isEmpty())
+        screenshot = qEnvironmentVariable("TAVRELO_SCREENSHOT");
+    qunsetenv("TAVRELO_SCREENSHOT");
     if (at >= arguments.size())
         return usage("no page address given");
 

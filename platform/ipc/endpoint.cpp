@@ -327,7 +327,7 @@ std::optional<std::int64_t> windowProperty(const EndpointId &endpoint, const QBy
     std::optional<Description> description;
     if (Endpoint *local = localEndpoints().value(endpoint))
         description = LocalEndpoints::of(local)->description;
-    else if (!isLocal(endpoint) && ownerLives(endpoint))
+    else if (ownerLives(endpoint))
         description = readDescription(endpoint);
     const QJsonValue value = description ? description->properties.value(QString::fromUtf8(name)) : QJsonValue();
     if (!value.isDouble())
@@ -348,9 +348,7 @@ QList<EndpointId> findEndpoints(const QByteArray &windowClass, const std::option
         std::optional<Description> description;
         if (Endpoint *local = localEndpoints().value(id))
             description = LocalEndpoints::of(local)->description;
-        else if (isLocal(id)) // a left-over of an earlier process that had our number
-            removeFiles(id);
-        else if (ownerLives(id))
+        else if (ownerLives(id)) // also tells apart a left-over of an earlier process of our number
             description = readDescription(id);
         // Window classes and titles compare without regard to case.
         if (!description ||

@@ -7,9 +7,10 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QHash>
-#include <QMetaObject>
 #include <QThread>
+#include <QTimer>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -17,15 +18,20 @@
 #include <memory>
 #include <sys/file.h>
 #include <unistd.h>
+#include <utility>
 
 namespace tavrelo::sync {
 
 namespace {
 
+// How often a wait looks whether its thread has taken the lock.
+constexpr int kCheckMs = 5;
+
 struct Held {
     int fd = -1;
     int count = 0;
     bool waiting = false; // a wait for the file lock is under way (the event loop turns meanwhile)
+    QList<QEventLoop *> joiners; // pages of this process that wait for that wait to settle
 };
 
 // Locks are the process's, used from its user-interface thread.
@@ -52,6 +58,8 @@ void settle(const QByteArray &name, bool locked, int failure, QString *error)
     auto &locks = heldLocks();
     Held &held = locks[name];
     held.waiting = false;
+    for (QEventLoop *joiner : std::exchange(held.joiners, {}))
+        joiner->quit();
     if (locked) {
         ++held.count;
         return;
@@ -77,21 +85,29 @@ bool waitForLock(const QByteArray &name, int fd, QString *error)
         return locked;
     }
     heldLocks()[name].waiting = true;
-    QEventLoop loop;
-    bool locked = false;
-    std::unique_ptr<QThread> waiter(QThread::create([&, fd] {
+    // The thread's outcome is picked up by a timer: events posted from another thread are not
+    // always delivered to loops nested inside the handling of posted events, timers are.
+    constexpr int kPending = -1;
+    std::atomic<int> outcome{kPending}; // the error number, 0 when locked
+    std::unique_ptr<QThread> waiter(QThread::create([&outcome, fd] {
         int failure = 0;
-        const bool ok = lockBlocking(fd, &failure);
-        QMetaObject::invokeMethod(&loop, [&, ok, failure] {
-            locked = ok;
-            settle(name, ok, failure, error);
-            loop.quit();
-        }, Qt::QueuedConnection);
+        outcome.store(lockBlocking(fd, &failure) ? 0 : failure);
     }));
+    QEventLoop loop;
+    QTimer check;
+    check.setInterval(kCheckMs);
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (outcome.load() == kPending)
+            return;
+        check.stop();
+        settle(name, outcome.load() == 0, outcome.load(), error);
+        loop.quit();
+    });
     waiter->start();
+    check.start();
     loop.exec(QEventLoop::AllEvents);
     waiter->wait();
-    return locked;
+    return outcome.load() == 0;
 }
 
 }
@@ -109,9 +125,13 @@ QString namedLockPath(const QByteArray &name)
 bool acquireNamedLock(const QByteArray &name, QString *error)
 {
     auto &locks = heldLocks();
-    // Another page of this process waits for the name already: wait until that wait is settled.
-    while (locks.value(name).waiting)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    // Another page of this process waits for the name already: wait until that wait is settled
+    // (which quits this loop).
+    while (locks.value(name).waiting) {
+        QEventLoop joiner;
+        locks[name].joiners.append(&joiner);
+        joiner.exec(QEventLoop::AllEvents);
+    }
     Held &held = locks[name];
     if (held.count > 0) {
         ++held.count;
