@@ -124,7 +124,8 @@ void NotificationWindow::queue(const QByteArray &message, std::int64_t sender, c
 void NotificationWindow::actOnQueued()
 {
     // One message at a time: while an event runs, nested event loops may deliver more, which wait.
-    if (m_acting)
+    // Nothing is acted on once the object is going (it may already have no references left).
+    if (m_acting || m_closing)
         return;
     // The page may let the helper object go in its event handler.
     const ComPtr<IDispatch> keepAlive(m_owner);

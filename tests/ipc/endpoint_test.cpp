@@ -5,15 +5,14 @@
 #include "ipc/endpoint.h"
 #include "ipc/wire.h"
 
+#include "support/eventloop.h"
 #include "support/processprobe.h"
+#include "support/scratchruntime.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QLocalSocket>
-#include <QTemporaryDir>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -36,39 +35,16 @@ public:
     }
 };
 
-// Turns the event loop until `done` holds or the deadline passes.
-bool turnUntil(const std::function<bool()> &done, int timeoutMs = 20000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    return done();
-}
-
 class Endpoints : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        static int argc = 1;
-        static char name[] = "ipc_tests";
-        static char *argv[] = {name, nullptr};
-        if (!QCoreApplication::instance())
-            new QCoreApplication(argc, argv);
-    }
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_runtime.isValid());
-        qputenv("TAVRELO_RUNTIME_DIR", m_runtime.path().toUtf8());
-    }
-    void TearDown() override { qunsetenv("TAVRELO_RUNTIME_DIR"); }
+    static void SetUpTestSuite() { ensureCoreApplication(); }
 
     QStringList filesOf(const EndpointId &id) const
     {
         return QDir(endpointDirectory()).entryList({id + QStringLiteral(".*")}, QDir::Files | QDir::System);
     }
 
-    QTemporaryDir m_runtime;
+    ScratchRuntime m_runtime;
 };
 
 } // namespace

@@ -10,15 +10,12 @@
 
 #include "ipc/endpoint.h"
 
-#include <QCoreApplication>
-#include <QSocketNotifier>
-#include <QTextStream>
+#include "support/probecommands.h"
 
-#include <cstdio>
+#include <QCoreApplication>
+
 #include <memory>
 #include <vector>
-
-#include <unistd.h>
 
 using namespace tavrelo::ipc;
 
@@ -27,17 +24,9 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     std::vector<std::unique_ptr<Endpoint>> endpoints;
     bool accept = true;
-    QTextStream out(stdout);
-    const auto say = [&out](const QString &line) { out << line << Qt::endl; };
+    const auto say = &ProbeCommands::say;
 
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
-        char buffer[4096];
-        if (!std::fgets(buffer, sizeof buffer, stdin)) {
-            QCoreApplication::quit();
-            return;
-        }
-        const QString line = QString::fromUtf8(buffer).trimmed();
+    const ProbeCommands commands([&](const QString &line) {
         const QStringList words = line.split(u' ');
         const QString command = words.value(0);
         if (command == u"create") {

@@ -2,11 +2,10 @@
 
 // What the launcher's tests share: waiting for a condition, and texts in failure messages.
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
+#include "support/eventloop.h"
+
 #include <QString>
 #include <QStringList>
-#include <QThread>
 
 #include <functional>
 #include <ostream>
@@ -17,14 +16,7 @@ inline constexpr int kDeadlineMs = 30000;
 // Runs the events of this thread until `condition` holds; false when the deadline passed first.
 inline bool waitUntil(const std::function<bool()> &condition, int timeoutMs = kDeadlineMs)
 {
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
+    return turnUntil(condition, timeoutMs);
 }
 
 // Texts as text when a check fails.

@@ -7,27 +7,27 @@
 //   modal | unmodal      -> "ok"  (opens or closes an application-modal dialog)
 //   minimize             -> "ok"
 //   state                -> "minimized 0|1"
+//   hold | letgo         -> "ok"  (takes or gives up the notification mutex)
 //   events: "event <event> <values read during it>", then "idle <values read after it>"
 
 #include "eventrecorder.h"
 
+#include "support/probecommands.h"
+
+#include "messaging/records.h"
+#include "sync/namedlock.h"
+
 #include <QApplication>
 #include <QDialog>
-#include <QSocketNotifier>
-#include <QTextStream>
 #include <QTimer>
 #include <QWidget>
 
-#include <cstdio>
 #include <memory>
-
-#include <unistd.h>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QTextStream out(stdout);
-    const auto say = [&out](const QString &line) { out << line << Qt::endl; };
+    const auto say = &ProbeCommands::say;
 
     QWidget window;
     window.resize(200, 100);
@@ -37,14 +37,7 @@ int main(int argc, char *argv[])
     ComPtr<Quillet> helper;
     std::unique_ptr<EventRecorder> recorder;
 
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
-        char buffer[4096];
-        if (!std::fgets(buffer, sizeof buffer, stdin)) {
-            QCoreApplication::quit();
-            return;
-        }
-        const QString line = QString::fromUtf8(buffer).trimmed();
+    const ProbeCommands commands([&](const QString &line) {
         const QString command = line.section(u' ', 0, 0);
         if (command == u"create") {
             helper = Quillet::create();
@@ -69,6 +62,10 @@ int main(int argc, char *argv[])
         } else if (command == u"minimize") {
             window.showMinimized();
             say(QStringLiteral("ok"));
+        } else if (command == u"hold") {
+            say(tavrelo::sync::acquireNamedLock(messaging::kNotificationMutex) ? QStringLiteral("ok") : QStringLiteral("failed"));
+        } else if (command == u"letgo") {
+            say(tavrelo::sync::releaseNamedLock(messaging::kNotificationMutex) ? QStringLiteral("ok") : QStringLiteral("failed"));
         } else if (command == u"state") {
             say(QStringLiteral("minimized %1").arg(window.isMinimized() ? 1 : 0));
         } else {

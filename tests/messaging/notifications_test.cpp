@@ -9,39 +9,23 @@
 #include "messaging/records.h"
 #include "object/exports.h"
 
+#include "support/eventloop.h"
 #include "support/processprobe.h"
+#include "support/scratchruntime.h"
+#include "support/widgetapplication.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QShortcut>
-#include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 using namespace messaging;
 
 namespace {
-
-// Turns the event loop until `done` holds or the deadline passes.
-bool turnUntil(const std::function<bool()> &done, int timeoutMs = 20000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    return done();
-}
-
-// Turns the event loop for a while, for what must not happen.
-void turnFor(int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-}
 
 class MessagingProbe : public ProcessProbe {
 public:
@@ -52,21 +36,7 @@ public:
 
 class InstanceMessaging : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "messaging_tests";
-        static char *argv[] = {name, nullptr};
-        if (!QCoreApplication::instance())
-            new QApplication(argc, argv);
-    }
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_runtime.isValid());
-        qputenv("TAVRELO_RUNTIME_DIR", m_runtime.path().toUtf8());
-    }
-    void TearDown() override { qunsetenv("TAVRELO_RUNTIME_DIR"); }
+    static void SetUpTestSuite() { ensureWidgetApplication(); }
 
     // The notification windows of this process.
     static QList<tavrelo::ipc::EndpointId> ownWindows()
@@ -79,7 +49,7 @@ protected:
         return own;
     }
 
-    QTemporaryDir m_runtime;
+    ScratchRuntime m_runtime;
 };
 
 } // namespace
@@ -159,6 +129,25 @@ TEST_F(InstanceMessaging, AnEventWaitsWhileThePageIsBusyInACallAndKeepsItsValues
     EXPECT_EQ(events.events, (QStringList{QStringLiteral("onfilechanged /first.t-q|-1"),
                                           QStringLiteral("onfilechanged /second.t-q|-1")}))
         << "in the order sent, each with its own path";
+}
+
+TEST_F(InstanceMessaging, AnObjectLetGoWhileANotificationWaitsForItGoesQuietly)
+{
+    ComPtr<Quillet> helper = Quillet::create();
+    const QList<tavrelo::ipc::EndpointId> windows = ownWindows();
+    ASSERT_EQ(windows.size(), 1);
+    MessagingProbe other;
+    ASSERT_EQ(other.ask(QStringLiteral("hold")), u"ok") << "another process holds the notification mutex";
+    ASSERT_EQ(tavrelo::ipc::sendRecord(windows.first(), QStringLiteral("1-1"), 0,
+                                       changeRecord(QStringLiteral("/late.t-q"), -1), 20000),
+              tavrelo::ipc::SendResult::Accepted);
+
+    // Letting go waits for the mutex; meanwhile the queued notification comes up and must be
+    // dropped, not acted on by an object that is already going.
+    QTimer::singleShot(300, [&other] { other.send(QStringLiteral("letgo")); });
+    helper.reset();
+    EXPECT_EQ(other.answer(), u"ok");
+    EXPECT_TRUE(ownWindows().isEmpty());
 }
 
 TEST_F(InstanceMessaging, ChangesTravelBetweenProcesses)
