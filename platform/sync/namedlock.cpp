@@ -8,14 +8,16 @@
 #include <QFile>
 #include <QHash>
 #include <QThread>
-#include <QTimer>
+#include <QSocketNotifier>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <memory>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <unistd.h>
 #include <utility>
@@ -23,9 +25,6 @@
 namespace tavrelo::sync {
 
 namespace {
-
-// How often a wait looks whether its thread has taken the lock.
-constexpr int kCheckMs = 5;
 
 struct Held {
     int fd = -1;
@@ -85,28 +84,36 @@ bool waitForLock(const QByteArray &name, int fd, QString *error)
         return locked;
     }
     heldLocks()[name].waiting = true;
-    // The thread's outcome is picked up by a timer: events posted from another thread are not
-    // always delivered to loops nested inside the handling of posted events, timers are.
+    // The thread tells its outcome through an event file that a socket notifier watches: events
+    // posted from another thread are not always delivered to loops nested inside the handling of
+    // posted events, socket notifiers are.
     constexpr int kPending = -1;
     std::atomic<int> outcome{kPending}; // the error number, 0 when locked
-    std::unique_ptr<QThread> waiter(QThread::create([&outcome, fd] {
+    const int done = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (done < 0) {
+        settle(name, false, errno, error);
+        return false;
+    }
+    std::unique_ptr<QThread> waiter(QThread::create([&outcome, fd, done] {
         int failure = 0;
         outcome.store(lockBlocking(fd, &failure) ? 0 : failure);
+        const std::uint64_t one = 1;
+        while (::write(done, &one, sizeof one) < 0 && errno == EINTR) {
+        }
     }));
     QEventLoop loop;
-    QTimer check;
-    check.setInterval(kCheckMs);
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+    QSocketNotifier notifier(done, QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, &loop, [&] {
         if (outcome.load() == kPending)
             return;
-        check.stop();
+        notifier.setEnabled(false);
         settle(name, outcome.load() == 0, outcome.load(), error);
         loop.quit();
     });
     waiter->start();
-    check.start();
     loop.exec(QEventLoop::AllEvents);
     waiter->wait();
+    ::close(done);
     return outcome.load() == 0;
 }
 
