@@ -1,4 +1,5 @@
-// The helper object's members for instance messaging, and the library's file-open export.
+// The helper object's members for instance messaging, and the library's two exports for the
+// launcher.
 
 #include "notificationwindow.h"
 #include "records.h"
@@ -84,6 +85,11 @@ HRESULT Quillet::DoCauseFind()
     QCoreApplication::postEvent(focus, new QKeyEvent(QEvent::KeyRelease, Qt::Key_F, Qt::ControlModifier, QStringLiteral("f")));
     QCoreApplication::postEvent(focus, new QKeyEvent(QEvent::KeyRelease, Qt::Key_Control, Qt::NoModifier));
     return S_OK;
+}
+
+int QuilletHelpersEmptyFunction()
+{
+    return 0;
 }
 
 int QuilletHelpersRequestFileOpen(const char *text, std::int32_t *delivered, std::int32_t *found)

@@ -88,9 +88,4 @@ HRESULT DllCanUnloadNow()
     return serverstate::inUse() ? S_FALSE : S_OK;
 }
 
-int QuilletHelpersEmptyFunction()
-{
-    return 0;
-}
-
 } // extern "C"

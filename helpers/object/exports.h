@@ -1,7 +1,7 @@
 #pragma once
 
 // The entries the helper library exports by name (C linkage): the in-process server entries the
-// automation layer and clipvane-regsvr look up, and the empty function the launcher imports.
+// automation layer and clipvane-regsvr look up, and the two functions the launcher imports.
 
 #include "exportmacro.h"
 
