@@ -79,7 +79,7 @@ void run(const QString &arguments)
     // Until the viewer closes the splash; a viewer that has ended never will. A loop of its own:
     // quitting the application's would also end any message box's.
     if (splash && !splash->isClosed()) {
-        splash->setViewerEndedCheck([viewer] { return viewer->hasEnded(); });
+        splash->startWaiting([viewer] { return viewer->hasEnded(); });
         QEventLoop untilClosed;
         QObject::connect(splash.get(), &SplashWindow::closed, &untilClosed, &QEventLoop::quit);
         untilClosed.exec();

@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
+#include <QTimer>
 #include <QWindow>
 
 #include <algorithm>
@@ -93,17 +94,22 @@ void SplashWindow::showCentred()
     const QScreen *screen = QGuiApplication::primaryScreen();
     move(splashPosition(screen ? screen->availableGeometry().size() : QSize(), m_bitmap.size()));
     show();
-    m_timeout.start();
-    m_viewerCheck.start();
     // Painted before anything else happens: wait (briefly) for the window system to map the
     // window, then let the pending paint run.
     const QDeadlineTimer deadline(kExposeWaitMs);
+    QTimer wake; // the wait below sleeps until something happens; this makes sure something does
+    wake.start(50);
     while (!m_closed && windowHandle() && !windowHandle()->isExposed() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents); // the check timer wakes it
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     QCoreApplication::processEvents();
 }
 
-void SplashWindow::setViewerEndedCheck(std::function<bool()> check) { m_viewerEnded = std::move(check); }
+void SplashWindow::startWaiting(std::function<bool()> viewerEnded)
+{
+    m_viewerEnded = std::move(viewerEnded);
+    m_timeout.start();
+    m_viewerCheck.start();
+}
 
 void SplashWindow::paintEvent(QPaintEvent *)
 {

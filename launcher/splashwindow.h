@@ -55,8 +55,9 @@ public:
     // Places the window for the primary screen's work area, shows it and lets it paint.
     void showCentred();
 
-    // Called every kViewerCheckMs; the splash closes once it returns true.
-    void setViewerEndedCheck(std::function<bool()> check);
+    // The viewer has been started: from now on the splash closes after kSplashTimeoutMs, or once
+    // `viewerEnded` (asked every kViewerCheckMs) returns true.
+    void startWaiting(std::function<bool()> viewerEnded);
 
     bool isClosed() const { return m_closed; }
     const QPixmap &bitmap() const { return m_bitmap; }

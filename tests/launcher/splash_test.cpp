@@ -129,8 +129,8 @@ TEST_F(Splash, closesOnAKeyAMouseButtonOrTheViewersEnd)
 
     m_splash = SplashWindow::create();
     bool viewerEnded = false;
-    m_splash->setViewerEndedCheck([&viewerEnded] { return viewerEnded; });
     m_splash->showCentred();
+    m_splash->startWaiting([&viewerEnded] { return viewerEnded; });
     QCoreApplication::processEvents();
     EXPECT_FALSE(m_splash->isClosed());
     viewerEnded = true;
