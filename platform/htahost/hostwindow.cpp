@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -207,7 +208,15 @@ void HostWindow::applyDialogFeatures(QWidget *opener)
 
 QJsonObject HostWindow::hello() const
 {
-    QJsonObject answer{{QStringLiteral("commandLine"), m_options.commandLine}};
+    QJsonObject answer{{QStringLiteral("commandLine"), m_options.commandLine},
+                       {QStringLiteral("home"), QDir::homePath()}};
+    // The application element's attributes, for a page whose parser drops the element (a
+    // frameset document has no body to keep it in).
+    QJsonObject application;
+    for (auto it = m_options.attributes.values().cbegin(); it != m_options.attributes.values().cend(); ++it)
+        application.insert(it.key(), it.value());
+    if (m_options.attributes.present())
+        answer.insert(QStringLiteral("application"), application);
     answer.insert(QStringLiteral("dialog"), m_options.dialog ? QJsonObject{{QStringLiteral("arguments"), m_options.dialogArguments}}
                                                            : QJsonValue(QJsonValue::Null));
     answer.insert(QStringLiteral("menuArguments"),

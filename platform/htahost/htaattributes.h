@@ -16,6 +16,8 @@ public:
     QString value(const QString &name, const QString &fallback = QString()) const;
     // "no", "false" and "0" are no; anything else written is yes.
     bool isYes(const QString &name, bool fallback) const;
+    // Every attribute as written (names in lower case).
+    const QHash<QString, QString> &values() const { return m_values; }
 
 private:
     bool m_present = false;

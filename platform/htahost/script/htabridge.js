@@ -464,6 +464,27 @@
       return isApplicationElement(this) ? hello.commandLine : undefined;
     },
   });
+  // A frameset page loses its application element while it is parsed (the element would open a
+  // body, which the frameset replaces): the window then reaches a copy made from the attributes
+  // the host read, under the element's ID.
+  if (window === top && hello.application && hello.application.id) {
+    const id = hello.application.id;
+    let copy = null;
+    Object.defineProperty(window, id, {
+      configurable: true,
+      get() {
+        const element = document.getElementsByTagName('hta:application')[0];
+        if (element)
+          return element;
+        if (!copy) {
+          copy = document.createElement('hta:application');
+          for (const [name, value] of Object.entries(hello.application))
+            copy.setAttribute(name, value);
+        }
+        return copy;
+      },
+    });
+  }
   Object.defineProperty(HTMLUnknownElement.prototype, 'scopeName', {
     configurable: true,
     get() {
@@ -594,6 +615,8 @@
       writeTextFile(path, text) {
         call('file.write', { path: String(path), text: String(text) });
       },
+      // The user's home folder, where the default collection lives.
+      homeDirectory: hello.home,
       // Keeps a copy of a damaged file beside it once: {copy, made}.
       preserveDamagedFile(path) {
         return call('file.preserve', { path: String(path) });

@@ -1,0 +1,491 @@
+// The viewer's main script: the window's start-up and shut-down, the accessors through which
+// every viewer script reaches the frames and the helper object, the folder-pane splitter, the
+// title bar, and the open collection with its change protocol and recent-files list.
+
+// ---- Texts ---------------------------------------------------------------------------------------
+
+var L_NO_HELPER = "There are no Tavrelo Helper object found.\n\nYou may need to reinstall the application";
+var L_LOCK_FAILED = "Failed to lock the file.";
+var L_TRANSFORM_FAILED = "Transform failed.\n\nLooks like something is wrong.";
+var L_OPERATION_FAILED = "Operation failed with the following error:\n\n";
+var L_BUSY = "Program is busy servicing a dialog.\n\nClose dialogs you opened and try again.";
+var L_OPEN_TITLE = "Open";
+var L_TITLE_SUFFIX = " - Tavrelo Clipvane";
+var L_HIDE_TREE = "Hide Folders Tree Pane";
+var L_SHOW_TREE = "Show Folders Tree Pane";
+
+// ---- Shell state ---------------------------------------------------------------------------------
+
+var bWontWork = false;
+var bLeftFrameLoaded = false, bRightFrameLoaded = false;
+var TitleBarSetupTimer = -1, ToolBarSetupTimer = -1;
+var ccsLeftPaneHidden = "LeftPaneHidden", ccsLeftPanePercent = "LeftPanePercent";
+var ccsLastFile = "LastFile", ccsPreviousFile = "PreviousFile", kRecentFiles = 5;
+
+// ---- The open collection -------------------------------------------------------------------------
+
+var goBase = null;
+var gsDefPath = "";
+var gsCurrentPath = "";
+var goCurrentFolderUIN = -1;
+var gbFilterByFolder = true;
+var gnMouseOutTimer = -1;
+var FileName = ""; // the path the last file dialog returned (fnBrowseForFile)
+
+// ---- Accessors -----------------------------------------------------------------------------------
+
+function fnFrame(sName) { return window.frames[sName]; }
+function fnGetMainToolbar() { return fnFrame("ktToolBars").document.getElementById("ktMainToolbar"); }
+function fnGetLeftToolbar() { return fnFrame("ktToolBars").document.getElementById("ktLeftToolbar"); }
+function fnGetRightToolbar() { return fnFrame("ktToolBars").document.getElementById("ktRightToolbar"); }
+function fnGetTreeHolder() { return fnFrame("ktLeftFrame").document.getElementById("ctlTree"); }
+function fnGetQuilletHolder() { return fnFrame("ktRightFrame").document.getElementById("ctlQuillet"); }
+function fnGetHelperObject() { return fnFrame("ktToolBars").idHelper; }
+function fnGetBrowserObject() { return window; }
+function fnGetTree() { return fnGetTreeHolder().firstElementChild; }
+
+// ---- Start-up and shut-down ----------------------------------------------------------------------
+
+function fnDoStartup()
+{
+    try {
+        fnGetHelperObject().DoRevokeDragDrop();
+    } catch (e) {
+        fnCancelSetupTimers();
+        for (var i = 0; i < window.frames.length; i++) {
+            try { window.frames[i].document.body.onload = null; } catch (eFrame) { }
+        }
+        bWontWork = true;
+        alert(L_NO_HELPER);
+        window.close();
+        return;
+    }
+    gsDefPath = __tavreloHost.homeDirectory + "/Clipvane.t-q";
+    fnRestoreSplitterPosition();
+    fnSetupTitleBar();
+    fnGetHelperObject().DoBroadcastCloseSplash();
+    fnGetHelperObject().RestoreWindowPos("Quillet", "WindowPos", oHTA.applicationName);
+    fnResizeTitleBar();
+    fnSetupToolBar();
+    var sPath = fnFindParameter(oHTA.commandLine, 1);
+    var bFromCommandLine = !!sPath;
+    if (!sPath)
+        sPath = fnGetSetting(ccsLastFile, "", false);
+    fnLoadFile(sPath || null, bFromCommandLine);
+}
+
+function fnDoShutdown()
+{
+    if (bWontWork)
+        return;
+    try {
+        if (gsCurrentPath && String(goCurrentFolderUIN) != "-1")
+            fnQuietWriteCurrentNode(fnGetHelperObject(), gsCurrentPath, goCurrentFolderUIN);
+    } catch (e) {
+    }
+    try {
+        fnGetHelperObject().SaveWindowPos("Quillet", "WindowPos", oHTA.applicationName);
+    } catch (e) {
+    }
+}
+
+function fnCancelSetupTimers()
+{
+    if (TitleBarSetupTimer != -1)
+        clearTimeout(TitleBarSetupTimer);
+    if (ToolBarSetupTimer != -1)
+        clearTimeout(ToolBarSetupTimer);
+    TitleBarSetupTimer = ToolBarSetupTimer = -1;
+}
+
+function fnSetupTitleBar()
+{
+    if (bWontWork)
+        return;
+    if (TitleBarSetupTimer != -1)
+        clearTimeout(TitleBarSetupTimer);
+    TitleBarSetupTimer = -1;
+    try {
+        fnFrame("ktTitleBar").document.getElementById("idVersionString").innerHTML =
+            "Version &nbsp;" + fnTreeEscape(oHTA.version) + "&nbsp;";
+    } catch (e) {
+        TitleBarSetupTimer = setTimeout(fnSetupTitleBar, 50);
+    }
+}
+
+// The toolbars: Open and its recent-files arrow work; the other buttons come with the commands.
+function fnSetupToolBar()
+{
+    if (bWontWork)
+        return;
+    if (ToolBarSetupTimer != -1)
+        clearTimeout(ToolBarSetupTimer);
+    ToolBarSetupTimer = -1;
+    try {
+        // Ready once the toolbars page and its helper object are there.
+        if (!fnGetMainToolbar() || !fnGetHelperObject())
+            throw new Error("the toolbars are not ready");
+        fnSyncShowHideButton();
+    } catch (e) {
+        ToolBarSetupTimer = setTimeout(fnSetupToolBar, 50);
+    }
+}
+
+function fnSetupLeftFrame()
+{
+    if (bWontWork)
+        return;
+    if (bLeftFrameLoaded)
+        fnLoadFile(gsCurrentPath);
+    bLeftFrameLoaded = true;
+}
+
+function fnSetupRightFrame()
+{
+    if (bWontWork)
+        return;
+    if (bRightFrameLoaded && typeof OnFolderChanged == "function")
+        OnFolderChanged();
+    bRightFrameLoaded = true;
+}
+
+function fnResizeTitleBar()
+{
+    if (bWontWork)
+        return;
+    try {
+        document.getElementById("idMainFrameSet").rows =
+            "38," + fnFrame("ktToolBars").document.body.scrollHeight + ",*";
+    } catch (e) {
+    }
+}
+
+// Token n of a command line: quoted stretches keep their blanks and lose their quotes; token 0
+// is the page's own address. Nothing when there is no such token.
+function fnFindParameter(sLine, n)
+{
+    var aTokens = [""], bQuoted = false;
+    var sText = String(sLine || "");
+    for (var i = 0; i < sText.length; i++) {
+        var c = sText.charAt(i);
+        if (bQuoted) {
+            if (c == "\"")
+                bQuoted = false;
+            else
+                aTokens[aTokens.length - 1] += c;
+        } else if (c == "\"" || c == " ") {
+            if (aTokens[aTokens.length - 1] != "")
+                aTokens.push("");
+            if (c == "\"")
+                bQuoted = true;
+        } else {
+            aTokens[aTokens.length - 1] += c;
+        }
+    }
+    return n > 0 && n < aTokens.length ? aTokens[n] : undefined;
+}
+
+function fnGetBrowserVersion()
+{
+    var sAgent = navigator.userAgent;
+    var nParen = sAgent.indexOf("(");
+    if (nParen >= 0)
+        sAgent = sAgent.substring(nParen + 1);
+    var aMatch = /\d+(\.\d+)?/.exec(sAgent);
+    var nVersion = aMatch ? parseFloat(aMatch[0]) : NaN;
+    return isNaN(nVersion) ? 0.0 : nVersion;
+}
+
+function fnShowHelp()
+{
+    fnShowTheHelp();
+}
+
+// ---- The folder-pane splitter --------------------------------------------------------------------
+
+function fnCalcLeftFrameWidth()
+{
+    var oLeft = document.getElementById("ktLeftFrame"), oRight = document.getElementById("ktRightFrame");
+    var nWidth = oRight.getBoundingClientRect().left - oLeft.getBoundingClientRect().left;
+    if (nWidth < 8)
+        nWidth = 0;
+    return Math.min(nWidth, fnFrame("ktLeftFrame").document.body.clientWidth);
+}
+
+function fnIsFolderTreeVisible()
+{
+    return fnCalcLeftFrameWidth() > 0;
+}
+
+function fnRestoreSplitterPosition()
+{
+    if (bWontWork)
+        return;
+    var oColumns = document.getElementById("idVerticalFrameSet");
+    if (fnGetSetting(ccsLeftPaneHidden, 0, true) != 0) {
+        oColumns.cols = "0%,*";
+    } else {
+        var nPercent = Number(fnGetSetting(ccsLeftPanePercent, 0, true));
+        nPercent = !nPercent || isNaN(nPercent) || nPercent >= 9800 ? 20 : nPercent / 100;
+        nPercent += fnGetBrowserVersion() >= 5.5 ? 0.2 : -0.2;
+        oColumns.cols = nPercent + "%,*";
+    }
+    fnSyncShowHideButton();
+}
+
+function fnStorePaneWidth()
+{
+    var nLeft = fnFrame("ktLeftFrame").document.body.clientWidth;
+    var nRight = fnFrame("ktRightFrame").document.body.clientWidth;
+    if (nLeft + nRight <= 10)
+        return false;
+    var nWidth = fnCalcLeftFrameWidth();
+    var nPercent = Math.round(nWidth * 10000 / (nWidth + nRight + 4));
+    if (nPercent > 0)
+        fnSetSetting(ccsLeftPanePercent, nPercent, true);
+    fnSetSetting(ccsLeftPaneHidden, nWidth > 0 ? 0 : 1, true);
+    return true;
+}
+
+function fnOnSplitterMove()
+{
+    if (bWontWork)
+        return;
+    try {
+        fnStorePaneWidth();
+        fnSyncShowHideButton();
+    } catch (e) {
+    }
+}
+
+function fnToggleShowHideFoldersTree()
+{
+    var bVisible = fnIsFolderTreeVisible();
+    if (bVisible)
+        fnStorePaneWidth();
+    fnSetSetting(ccsLeftPaneHidden, bVisible ? 1 : 0, true);
+    fnRestoreSplitterPosition();
+}
+
+// The toolbar's show/hide button arrives with the toolbars; until then there is nothing to show.
+function fnSyncShowHideButton()
+{
+    try {
+        var oButton = fnFrame("ktToolBars").document.getElementById("ktsFoldersTreeShowHide");
+        if (oButton)
+            oButton.title = fnIsFolderTreeVisible() ? L_HIDE_TREE : L_SHOW_TREE;
+    } catch (e) {
+    }
+}
+
+// ---- Loading a collection ------------------------------------------------------------------------
+
+function fnLoadFile(sPath, bDoNotRecord)
+{
+    var oHelper = fnGetHelperObject();
+    goBase = fnNewXMLDocument();
+    fnGetTreeHolder().innerHTML = "";
+    fnGetQuilletHolder().innerHTML = "";
+    if (!goBase) {
+        alert(L_XML_CONTROL_FAILED);
+        return;
+    }
+    if (!sPath)
+        sPath = gsDefPath;
+    gsCurrentPath = sPath;
+    try {
+        oHelper.LockFile(sPath);
+    } catch (e) {
+        alert(L_LOCK_FAILED);
+        return;
+    }
+    try {
+        fnCheckedInitializeFile(goBase, sPath);
+        if (!fnCheckVersion(goBase) && !(fnConfirmConversion(goBase) && fnPerformConversion(goBase)))
+            return;
+        if (!bDoNotRecord) {
+            fnSetSetting(ccsLastFile, sPath, false);
+            fnAddHistorySetting(ccsPreviousFile, sPath, kRecentFiles);
+        }
+        fnGiveMissingUINs(goBase, false);
+        fnChooseCurrentFolder();
+        var sTree = fnRenderFolderTree(goBase);
+        if (!sTree)
+            throw fnViewerError(L_TRANSFORM_FAILED);
+        fnShowLoadedTree(sTree);
+        var sShort = "";
+        try {
+            sShort = oHelper.AbbreviateFileName(sPath) || "";
+        } catch (e) {
+        }
+        document.title = sShort + L_TITLE_SUFFIX;
+    } catch (e) {
+        fnGetTreeHolder().innerHTML = "";
+        fnGetQuilletHolder().innerHTML = "";
+        alert(e && e.viewerMessage ? e.viewerMessage : L_OPERATION_FAILED + (e && (e.description || e.message)));
+    } finally {
+        fnUnlockQuietly(oHelper, sPath);
+    }
+}
+
+function fnViewerError(sMessage)
+{
+    var oError = new Error(sMessage);
+    oError.viewerMessage = sMessage;
+    return oError;
+}
+
+// The folder the load opens at: the file's own for a newly opened file, the page's for a reload;
+// the root folder when that names no element. Only the memory copy changes.
+function fnChooseCurrentFolder()
+{
+    var oDatabase = fnGetDatabaseElement(goBase);
+    var sCurrent;
+    if (String(goCurrentFolderUIN) == "-1") {
+        var nCurrent = parseInt(oDatabase.getAttribute(cxbiAttCurrentNode), 10);
+        if (isNaN(nCurrent)) {
+            sCurrent = oDatabase.getAttribute(cxbiAttUIN);
+            oDatabase.setAttribute(cxbiAttCurrentNode, sCurrent);
+        } else {
+            sCurrent = String(nCurrent);
+        }
+    } else {
+        sCurrent = String(goCurrentFolderUIN);
+        oDatabase.setAttribute(cxbiAttCurrentNode, sCurrent);
+    }
+    if (!fnFindElementByUIN(goBase, sCurrent))
+        oDatabase.setAttribute(cxbiAttCurrentNode, oDatabase.getAttribute(cxbiAttUIN));
+}
+
+// Puts the rendered outline into the left frame and gives it the tree behaviour of that frame's
+// document; the behaviour marks the current folder and raises its selection change.
+function fnShowLoadedTree(sTree)
+{
+    var oHolder = fnGetTreeHolder();
+    oHolder.innerHTML = sTree;
+    fnFrame("ktLeftFrame").ktTreeAttach(oHolder.firstElementChild);
+}
+
+// ---- The tree's selection and the folder filter --------------------------------------------------
+
+function fnOnTreeSelectionChange()
+{
+    var oTree = fnGetTree();
+    if (oTree && oTree.GetCurrentNodeUIN)
+        goCurrentFolderUIN = oTree.GetCurrentNodeUIN();
+    gbFilterByFolder = true;
+    if (typeof OnFolderChanged == "function")
+        OnFolderChanged();
+}
+
+function fnToggleFolderFilter()
+{
+    gbFilterByFolder = !gbFilterByFolder;
+    if (typeof OnFolderChanged == "function")
+        OnFolderChanged();
+}
+
+// ---- Open and the recent-files list --------------------------------------------------------------
+
+function fnOpenFile()
+{
+    try {
+        if (!fnBrowseForFile(gsCurrentPath, L_OPEN_TITLE))
+            return;
+        var sChosen = fnGetBrowserObject().FileName;
+        fnTouchCurrentCollection();
+        goCurrentFolderUIN = -1;
+        fnLoadFile(sChosen);
+    } catch (e) {
+        alert(L_OPERATION_FAILED + (e.description || e.message));
+    }
+}
+
+// The change protocol with no change: records the current folder, advances the stamp, writes
+// the file and tells the other instances, before another collection is opened.
+function fnTouchCurrentCollection()
+{
+    if (fnPrepareToChangeDatabase() != ktfFailure)
+        fnSaveChangedDatabase();
+}
+
+function fnShowRecentList()
+{
+    if (gnMouseOutTimer != -1)
+        clearTimeout(gnMouseOutTimer);
+    gnMouseOutTimer = -1;
+    var aRecent = fnGetHistorySettings(ccsPreviousFile, kRecentFiles);
+    if (!aRecent.length) {
+        gnMouseOutTimer = setTimeout(fnMouseOutOfButton, 500);
+        return;
+    }
+    var oHelper = fnGetHelperObject();
+    var oButton = fnFrame("ktToolBars").document.getElementById("OpenButton");
+    var oFrame = document.getElementById("ktToolBars");
+    var oBox = oButton.getBoundingClientRect(), oFrameBox = oFrame.getBoundingClientRect();
+    var nX = Math.round(window.screenX + oFrameBox.left + oBox.left);
+    var nY = Math.round(window.screenY + oFrameBox.top + oBox.bottom);
+    oHelper.PopupMenuCreate();
+    var nMenu = oHelper.PopupMenuHandle;
+    for (var i = 0; i < aRecent.length; i++)
+        oHelper.PopupMenuAppendPathItem(aRecent[i], i + 1, 1, 0);
+    var nChoice = oHelper.PopupMenuTrack(nX, nY, oHTA.applicationName);
+    oHelper.PopupMenuDestroy(nMenu);
+    if (nChoice >= 1 && nChoice <= aRecent.length) {
+        fnTouchCurrentCollection();
+        goCurrentFolderUIN = -1;
+        if (aRecent[nChoice - 1])
+            fnLoadFile(aRecent[nChoice - 1]);
+    }
+}
+
+function fnMouseOutOfButton()
+{
+    gnMouseOutTimer = -1;
+}
+
+// ---- The change protocol -------------------------------------------------------------------------
+
+function fnPrepareToChangeDatabase()
+{
+    return fnBeginChange(fnGetHelperObject(), goBase, gsCurrentPath, function () { fnLoadFile(gsCurrentPath); },
+                         L_LOCK_FAILED);
+}
+
+function fnSaveChangedDatabase()
+{
+    fnFinishChange(fnGetHelperObject(), goBase, gsCurrentPath, goCurrentFolderUIN);
+}
+
+// ---- The helper's events -------------------------------------------------------------------------
+
+function fnSamePath(sOne, sTwo)
+{
+    return String(sOne).toLowerCase() == String(sTwo).toLowerCase();
+}
+
+function fnOnFileChange()
+{
+    var sPath = fnGetHelperObject().FileChangeFilePath;
+    if (gsCurrentPath && fnSamePath(sPath, gsCurrentPath))
+        fnLoadFile(gsCurrentPath);
+}
+
+function fnOnFileOpenRequest()
+{
+    var sPath = fnGetHelperObject().FileOpenFilePath;
+    if (!sPath || fnSamePath(sPath, gsCurrentPath))
+        return;
+    fnTouchCurrentCollection();
+    goCurrentFolderUIN = -1;
+    if (sPath.length >= 2 && sPath.charAt(0) == "\"" && sPath.charAt(sPath.length - 1) == "\"")
+        sPath = sPath.substring(1, sPath.length - 1);
+    fnLoadFile(sPath);
+}
+
+function fnOnBusy()
+{
+    var sPath = fnGetHelperObject().FileOpenFilePath;
+    if (sPath && !fnSamePath(sPath, gsCurrentPath))
+        alert(L_BUSY);
+}
