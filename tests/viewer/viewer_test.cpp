@@ -6,6 +6,8 @@
 
 #include "automation/registryprobe.h"
 #include "object/exports.h"
+#include "object/quillet.h"
+#include "support/devtools.h"
 #include "support/eventloop.h"
 #include "support/scratchregistry.h"
 #include "support/scratchruntime.h"
@@ -13,12 +15,11 @@
 #include "ipc/endpoint.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -45,6 +46,7 @@ protected:
         QTcpServer probe; // a free port for the DevTools server
         probe.listen(QHostAddress::LocalHost);
         m_devToolsPort = probe.serverPort();
+        m_devTools = std::make_unique<DevToolsPage>(m_devToolsPort);
     }
     void TearDown() override
     {
@@ -66,25 +68,44 @@ protected:
         ASSERT_TRUE(launcher.waitForFinished(kViewerMs)) << "the launcher ends once the viewer is up";
     }
 
-    // The viewer's window title once it ends with `suffix`, as the DevTools list of pages shows it.
+    // The viewer's window title once `done` accepts it, as the DevTools list of pages shows it.
     QString waitForTitle(const std::function<bool(const QString &)> &done)
     {
         QString title;
         turnUntil(
             [&] {
-                QNetworkReply *reply =
-                    m_network.get(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/json").arg(m_devToolsPort))));
-                turnUntil([reply] { return reply->isFinished(); }, 5000);
-                for (const QJsonValue target : QJsonDocument::fromJson(reply->readAll()).array()) {
-                    const QJsonObject page = target.toObject();
+                for (const QJsonObject &page : m_devTools->targets())
                     if (page.value(str("url")).toString().endsWith(str("/TavTracker.hta")))
                         title = page.value(str("title")).toString();
-                }
-                reply->deleteLater();
                 return done(title);
             },
             kViewerMs);
         return title;
+    }
+
+    // Appends the answer to the next user-interface request of its kind.
+    void answer(const QJsonObject &line)
+    {
+        QFile file(m_home.filePath(str("answers.jsonl")));
+        ASSERT_TRUE(file.open(QIODevice::Append));
+        file.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
+    }
+    QList<QJsonObject> loggedRequests(const char *kind) const
+    {
+        QList<QJsonObject> requests;
+        for (const QByteArray &line : ScratchRegistry::readFile(m_home.filePath(str("requests.jsonl"))).split('\n')) {
+            const QJsonObject request = QJsonDocument::fromJson(line).object();
+            if (request.value(str("kind")) == str(kind))
+                requests << request;
+        }
+        return requests;
+    }
+    static QStringList recentFiles()
+    {
+        QStringList recent;
+        for (int i = 0; i < 5; ++i)
+            recent << setting(QStringLiteral("PreviousFile%1").arg(i).toUtf8().constData());
+        return recent;
     }
 
     static QList<tavrelo::ipc::EndpointId> viewerWindows()
@@ -127,8 +148,8 @@ protected:
     ScratchRegistry m_registry;
     ScratchRuntime m_runtime;
     QTemporaryDir m_home, m_files;
-    QNetworkAccessManager m_network;
     quint16 m_devToolsPort = 0;
+    std::unique_ptr<DevToolsPage> m_devTools;
 };
 
 } // namespace
@@ -173,4 +194,92 @@ TEST_F(Viewer, AFileHandedOverByAnotherStartIsOpenedAndRecorded)
     EXPECT_EQ(delivered, 1);
     EXPECT_TRUE(waitForTitle([](const QString &t) { return t.contains(str("Other notes.t-q")); }).endsWith(str(" - Tavrelo Clipvane")));
     EXPECT_EQ(setting("LastFile"), other) << "quotes taken off, recorded";
+}
+
+TEST_F(Viewer, TheRecentFilesMenuOpensAnEntryAndTheListKeepsItsOrder)
+{
+    QStringList paths;
+    for (int i = 1; i <= 6; ++i)
+        paths << m_files.filePath(QStringLiteral("p%1.t-q").arg(i));
+    using tavrelo::registry::HKEY_CURRENT_USER;
+    const QString key = str("SOFTWARE\\Tavrelo\\Quillet\\Quillet");
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(registryprobe::setString(HKEY_CURRENT_USER, key, QStringLiteral("PreviousFile%1").arg(i), paths[i]));
+    ASSERT_TRUE(registryprobe::setString(HKEY_CURRENT_USER, key, str("LastFile"), paths[0]));
+    startClipvane({});
+    waitForTitle([](const QString &t) { return t.contains(str("p1.t-q")); });
+    ASSERT_TRUE(m_devTools->attach(str("/TavTracker.hta")));
+    EXPECT_EQ(recentFiles(), paths.mid(0, 5)) << "opening the first entry changes nothing";
+
+    answer({{str("kind"), str("menu")}, {str("answer"), 3}});
+    m_devTools->evaluate(str("top.fnShowRecentList()"));
+    EXPECT_TRUE(waitForTitle([](const QString &t) { return t.contains(str("p3.t-q")); }).contains(str("p3.t-q")));
+    const QList<QJsonObject> menus = loggedRequests("menu");
+    ASSERT_EQ(menus.size(), 1);
+    const QJsonArray items = menus[0].value(str("items")).toArray();
+    ASSERT_EQ(items.size(), 5);
+    EXPECT_EQ(items[2].toObject().value(str("id")).toInt(), 3);
+    EXPECT_EQ(recentFiles(), (QStringList{paths[2], paths[0], paths[1], paths[3], paths[4]})) << "the third moves to the front";
+
+    // A sixth file pushes the oldest out; another case is another file.
+    std::int32_t delivered = 0, found = 0;
+    QuilletHelpersRequestFileOpen(paths[5].toUtf8().constData(), &delivered, &found);
+    waitForTitle([](const QString &t) { return t.contains(str("p6.t-q")); });
+    EXPECT_EQ(recentFiles(), (QStringList{paths[5], paths[2], paths[0], paths[1], paths[3]}));
+    const QString upper = m_files.filePath(str("P1.t-q"));
+    QuilletHelpersRequestFileOpen(upper.toUtf8().constData(), &delivered, &found);
+    waitForTitle([](const QString &t) { return t.contains(str("P1.t-q")); });
+    EXPECT_EQ(recentFiles(), (QStringList{upper, paths[5], paths[2], paths[0], paths[1]}));
+}
+
+TEST_F(Viewer, AnotherInstancesSaveReloadsAndAMissedOneIsCaughtAtTheNextChange)
+{
+    const QString path = writeCollection(str("Shared.t-q"), "TimeStamp=\"1\" NextUIN=\"3\" dbversion=\"1.0\"", "2");
+    startClipvane({path});
+    waitForTitle([](const QString &t) { return t.contains(str("Shared.t-q")); });
+    ASSERT_TRUE(m_devTools->attach(str("/TavTracker.hta")));
+    const auto hasFolder = [this](int uin) {
+        return m_devTools->evaluate(QStringLiteral("!!top.fnGetTree().FindNodeByUIN(%1)").arg(uin)).toBool();
+    };
+    EXPECT_FALSE(hasFolder(3));
+
+    // Another instance saves with a new stamp and says so.
+    const auto rewrite = [&](const char *stamp, const char *folders) {
+        QByteArray text = ScratchRegistry::readFile(path);
+        const QByteArray before = "TimeStamp=\"" + QByteArray::number(QByteArray(stamp).toInt() - 1) + '"';
+        const QByteArray after = "TimeStamp=\"" + QByteArray(stamp) + '"';
+        const QByteArray end = "</TavTracker:ktDATABASE>";
+        text.replace(before, after);
+        text.replace(end, QByteArray(QByteArray(folders) + end));
+        ScratchRegistry::writeFile(path, text);
+    };
+    rewrite("2", "<TavTracker:ktNODE Name=\"Added\" UIN=\"3\"/>");
+    const ComPtr<Quillet> other = Quillet::create();
+    other->DoSendChangeNotification(path, -1);
+    EXPECT_TRUE(turnUntil([&] { return hasFolder(3); })) << "reloaded at once";
+    EXPECT_EQ(m_devTools->evaluate(str("top.fnGetTree().GetCurrentNodeUIN()")).toString(), str("2"))
+        << "the current folder stays current";
+
+    // A change nobody was told of: the next change finds it, says so and reads the file again.
+    rewrite("3", "<TavTracker:ktNODE Name=\"Unannounced\" UIN=\"4\"/>");
+    EXPECT_EQ(m_devTools->evaluate(str("top.fnPrepareToChangeDatabase()")).toInt(), -1);
+    const QList<QJsonObject> messages = loggedRequests("message");
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0].value(str("text")).toString(), str("The file has been modified by another program.\nIt will be reloaded."));
+    EXPECT_TRUE(hasFolder(4));
+    m_devTools->evaluate(str("top.fnSaveChangedDatabase()"));
+    EXPECT_TRUE(ScratchRegistry::readFile(path).contains("TimeStamp=\"4\""));
+}
+
+TEST_F(Viewer, AFileThatIsNotWellFormedOpensAsANewCollectionAndIsKept)
+{
+    const QString path = m_files.filePath(str("Broken.t-q"));
+    ScratchRegistry::writeFile(path, "<root><TavTracker:ktDATABASE");
+    startClipvane({path});
+    waitForTitle([](const QString &t) { return t.contains(str("Broken.t-q")); });
+    EXPECT_EQ(QDir(m_files.path()).entryList({str("Broken.t-q.damaged-*")}).size(), 1) << "a copy is kept";
+    EXPECT_EQ(ScratchRegistry::readFile(path), QByteArray("<root><TavTracker:ktDATABASE")) << "the file is untouched";
+    const QList<QJsonObject> messages = loggedRequests("message");
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].value(str("text")).toString().startsWith(str("The collection file\n\n")));
 }
