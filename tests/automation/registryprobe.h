@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 // What the tests read back from the registry, through the plain registry interface rather than
 // through the code under test.
 
@@ -89,16 +91,28 @@ inline QStringList valueNames(HKEY root, const QString &path)
     return names;
 }
 
-inline bool setString(HKEY root, const QString &path, const QString &name, const QString &text)
+inline bool setValue(HKEY root, const QString &path, const QString &name, DWORD type, const QByteArray &data)
 {
     HKEY key = nullptr;
     if (RegCreateKeyEx(root, path.toUtf8().constData(), KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
         return false;
-    const QByteArray data = text.toUtf8();
-    const LONG error = RegSetValueEx(key, name.toUtf8().constData(), REG_SZ,
-                                     reinterpret_cast<const BYTE *>(data.constData()), DWORD(data.size() + 1));
+    const LONG error = RegSetValueEx(key, name.toUtf8().constData(), type,
+                                     reinterpret_cast<const BYTE *>(data.constData()), DWORD(data.size()));
     RegCloseKey(key);
     return error == ERROR_SUCCESS;
+}
+
+inline bool setString(HKEY root, const QString &path, const QString &name, const QString &text)
+{
+    return setValue(root, path, name, REG_SZ, text.toUtf8() + '\0');
+}
+
+inline bool setDword(HKEY root, const QString &path, const QString &name, std::uint32_t value)
+{
+    QByteArray data(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        data[i] = char((value >> (8 * i)) & 0xFF);
+    return setValue(root, path, name, REG_DWORD, data);
 }
 
 }

@@ -283,3 +283,22 @@ TEST_F(Viewer, AFileThatIsNotWellFormedOpensAsANewCollectionAndIsKept)
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].value(str("text")).toString().startsWith(str("The collection file\n\n")));
 }
+
+TEST_F(Viewer, TheShellReadsItsCommandLineAndPlacesTheFolderPane)
+{
+    using tavrelo::registry::HKEY_CURRENT_USER;
+    const QString key = str("SOFTWARE\\Tavrelo\\Quillet\\Quillet");
+    ASSERT_TRUE(registryprobe::setDword(HKEY_CURRENT_USER, key, str("LeftPanePercent"), 9800));
+    startClipvane({});
+    waitForTitle([](const QString &t) { return t.endsWith(str(" - Tavrelo Clipvane")); });
+    ASSERT_TRUE(m_devTools->attach(str("/TavTracker.hta")));
+    EXPECT_EQ(m_devTools->evaluate(str("document.getElementById('idVerticalFrameSet').cols")).toString(), str("20.2%,*"))
+        << "9800 or more is 20 percent, and 0.2 more for an engine of version 5.5 or later";
+    EXPECT_EQ(m_devTools->evaluate(str("JSON.stringify([fnFindParameter('a \\\"b c\\\" d', 1), "
+                                       "fnFindParameter('a \\\"b c\\\"d e', 1), fnFindParameter('a ', 1), "
+                                       "fnFindParameter('a', 1), fnFindParameter('a b', 0), fnFindParameter('a b', 2)])"))
+                  .toString(),
+              str("[\"b c\",\"b cd\",\"\",null,null,null]"));
+    EXPECT_GT(m_devTools->evaluate(str("fnGetBrowserVersion()")).toDouble(), 5.5);
+    EXPECT_TRUE(m_devTools->evaluate(str("document.title")).toString().endsWith(str(" - Tavrelo Clipvane")));
+}

@@ -201,6 +201,16 @@ function fnShowHelp()
     fnShowTheHelp();
 }
 
+// F1 in any frame opens the help (the engine has no help event of its own).
+function fnOnKeyDown(oEvent)
+{
+    if (oEvent.keyCode != 112)
+        return true;
+    oEvent.preventDefault();
+    fnShowHelp();
+    return false;
+}
+
 // ---- The folder-pane splitter --------------------------------------------------------------------
 
 function fnCalcLeftFrameWidth()
