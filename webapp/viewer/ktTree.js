@@ -26,6 +26,15 @@ function ktTreeAttach(oList)
                 return oChild;
         return null;
     }
+    function fnAddSubTree(oItem)
+    {
+        var oSubTree = oItem.ownerDocument.createElement("UL");
+        oSubTree.className = "SubTree";
+        oSubTree.setAttribute("name", "SubTree");
+        oSubTree.id = "SubTree";
+        oItem.appendChild(oSubTree);
+        return oSubTree;
+    }
     // The item above `oItem` in the outline, or null for the root folder.
     function fnParentItem(oItem)
     {
@@ -184,20 +193,13 @@ function ktTreeAttach(oList)
         var oParent = oList.FindNodeByUIN(vParentUIN);
         if (!oParent)
             return false;
-        var oSubTree = fnSubTreeOf(oParent);
-        if (!oSubTree) {
-            oSubTree = document.createElement("UL");
-            oSubTree.className = "SubTree";
-            oSubTree.setAttribute("name", "SubTree");
-            oSubTree.id = "SubTree";
-            oParent.appendChild(oSubTree);
-        }
-        var oItem = document.createElement("LI");
+        var oSubTree = fnSubTreeOf(oParent) || fnAddSubTree(oParent);
+        var oItem = oParent.ownerDocument.createElement("LI");
         oItem.className = "FolderNotExpandable";
         oItem.setAttribute("IsExpanded", "false");
         oItem.setAttribute("IsExpandable", "0");
         oItem.setAttribute("UIN", String(vNewUIN));
-        var oLabel = document.createElement("SPAN");
+        var oLabel = oParent.ownerDocument.createElement("SPAN");
         oLabel.className = "FolderNameNotFocused";
         oLabel.setAttribute("name", "FolderName");
         oLabel.setAttribute("nowrap", "");
@@ -249,11 +251,7 @@ function ktTreeAttach(oList)
         }
         var oSubTree = fnSubTreeOf(oDestination);
         if (!oSubTree) {
-            oSubTree = document.createElement("UL");
-            oSubTree.className = "SubTree";
-            oSubTree.setAttribute("name", "SubTree");
-            oSubTree.id = "SubTree";
-            oDestination.appendChild(oSubTree);
+            oSubTree = fnAddSubTree(oDestination);
             oDestination.setAttribute("IsExpandable", "-1");
         }
         var oFormerSubTree = oSource.parentElement, oFormerParent = fnParentItem(oSource);
