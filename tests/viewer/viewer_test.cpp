@@ -302,3 +302,19 @@ TEST_F(Viewer, TheShellReadsItsCommandLineAndPlacesTheFolderPane)
     EXPECT_GT(m_devTools->evaluate(str("fnGetBrowserVersion()")).toDouble(), 5.5);
     EXPECT_TRUE(m_devTools->evaluate(str("document.title")).toString().endsWith(str(" - Tavrelo Clipvane")));
 }
+
+TEST_F(Viewer, AHiddenFolderPaneStaysHiddenAndComesBackWithItsWidth)
+{
+    using tavrelo::registry::HKEY_CURRENT_USER;
+    const QString key = str("SOFTWARE\\Tavrelo\\Quillet\\Quillet");
+    ASSERT_TRUE(registryprobe::setDword(HKEY_CURRENT_USER, key, str("LeftPaneHidden"), 1));
+    ASSERT_TRUE(registryprobe::setDword(HKEY_CURRENT_USER, key, str("LeftPanePercent"), 3500));
+    startClipvane({});
+    waitForTitle([](const QString &t) { return t.endsWith(str(" - Tavrelo Clipvane")); });
+    ASSERT_TRUE(m_devTools->attach(str("/TavTracker.hta")));
+    const QString columns = str("document.getElementById('idVerticalFrameSet').cols");
+    EXPECT_EQ(m_devTools->evaluate(columns).toString(), str("0%,*"));
+    m_devTools->evaluate(str("fnToggleShowHideFoldersTree()"));
+    EXPECT_EQ(m_devTools->evaluate(columns).toString(), str("35.2%,*")) << "shown again with the stored width";
+    EXPECT_EQ(registryprobe::rawValue(HKEY_CURRENT_USER, key, str("LeftPaneHidden"))->second, QByteArray(4, '\0'));
+}
