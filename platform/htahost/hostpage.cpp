@@ -10,6 +10,7 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QLoggingCategory>
+#include <QTimer>
 #include <QUuid>
 #include <QWebChannel>
 #include <QWebEngineScript>
@@ -159,6 +160,12 @@ HostPage::HostPage(QWebEngineProfile *profile, HostWindow *window, bool bridged)
         setWebChannel(channel, QWebEngineScript::MainWorld);
     }
     connect(this, &QWebEnginePage::renderProcessTerminated, this, [this] { m_objects->releaseAll(); });
+    // A page without the bridge (outside the application, or its library not registered) closes
+    // its window through the engine's own window.close().
+    connect(this, &QWebEnginePage::windowCloseRequested, this, [this] {
+        if (m_window)
+            QTimer::singleShot(0, m_window, &HostWindow::requestClose);
+    });
 }
 
 HostPage::~HostPage()

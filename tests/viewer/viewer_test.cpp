@@ -318,3 +318,20 @@ TEST_F(Viewer, AHiddenFolderPaneStaysHiddenAndComesBackWithItsWidth)
     EXPECT_EQ(m_devTools->evaluate(columns).toString(), str("35.2%,*")) << "shown again with the stored width";
     EXPECT_EQ(registryprobe::rawValue(HKEY_CURRENT_USER, key, str("LeftPaneHidden"))->second, QByteArray(4, '\0'));
 }
+
+TEST_F(Viewer, WithoutItsHelperObjectTheViewerSaysSoOnceAndCloses)
+{
+    using tavrelo::registry::HKEY_CLASSES_ROOT;
+    ASSERT_EQ(tavrelo::registry::RegDeleteTree(HKEY_CLASSES_ROOT, "CLSID\\{C588106B-4E66-11D4-B7AB-00C0F04903DC}"),
+              tavrelo::registry::ERROR_SUCCESS);
+    startClipvane({});
+    EXPECT_TRUE(turnUntil([this] { return !loggedRequests("message").isEmpty(); }, kViewerMs));
+    EXPECT_TRUE(turnUntil([this] { return m_devTools->targets().isEmpty(); }, kViewerMs)) << "the window closed";
+    const QList<QJsonObject> messages = loggedRequests("message");
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0].value(str("text")).toString(),
+              str("There are no Tavrelo Helper object found.\n\nYou may need to reinstall the application"));
+    EXPECT_EQ(setting("LastFile"), QString()) << "nothing was written to the settings";
+    EXPECT_FALSE(registryprobe::rawValue(tavrelo::registry::HKEY_CURRENT_USER,
+                                         str("SOFTWARE\\Tavrelo\\Quillet\\Quillet"), str("WindowPos")));
+}
