@@ -335,3 +335,40 @@ TEST_F(Viewer, WithoutItsHelperObjectTheViewerSaysSoOnceAndCloses)
     EXPECT_FALSE(registryprobe::rawValue(tavrelo::registry::HKEY_CURRENT_USER,
                                          str("SOFTWARE\\Tavrelo\\Quillet\\Quillet"), str("WindowPos")));
 }
+
+TEST_F(Viewer, TheWindowComesBackWhereItWasClosed)
+{
+    // A placement as closing stores it: length, flags, normal show, no minimised or maximised
+    // position, and the normal rectangle 100,120 - 820,640.
+    QByteArray placement;
+    for (const std::int32_t field : {44, 0, 1, -1, -1, -1, -1, 100, 120, 820, 640})
+        for (int i = 0; i < 4; ++i)
+            placement.append(char((std::uint32_t(field) >> (8 * i)) & 0xFF));
+    using tavrelo::registry::HKEY_CURRENT_USER;
+    const QString key = str("SOFTWARE\\Tavrelo\\Quillet\\Quillet");
+    ASSERT_TRUE(registryprobe::setValue(HKEY_CURRENT_USER, key, str("WindowPos"), tavrelo::registry::REG_BINARY, placement));
+    startClipvane({});
+    waitForTitle([](const QString &t) { return t.endsWith(str(" - Tavrelo Clipvane")); });
+    stopViewer();
+    const auto saved = registryprobe::rawValue(HKEY_CURRENT_USER, key, str("WindowPos"));
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->second.mid(28, 16).toHex().toStdString(), placement.mid(28, 16).toHex().toStdString())
+        << "restored at start, so closing stores the same rectangle";
+}
+
+TEST_F(Viewer, OpenRecordsTheCurrentCollectionAndOpensTheChosenFile)
+{
+    startClipvane({});
+    waitForTitle([](const QString &t) { return t.endsWith(str(" - Tavrelo Clipvane")); });
+    ASSERT_TRUE(m_devTools->attach(str("/TavTracker.hta")));
+    const QString chosen = writeCollection(str("Chosen.t-q"), "TimeStamp=\"7\" NextUIN=\"3\" dbversion=\"1.0\"", "2");
+    answer({{str("kind"), str("file")}, {str("answer"), chosen}});
+    m_devTools->evaluate(str("top.fnOpenFile()"));
+    EXPECT_TRUE(waitForTitle([](const QString &t) { return t.contains(str("Chosen.t-q")); }).contains(str("Chosen.t-q")));
+    const QList<QJsonObject> dialogs = loggedRequests("file");
+    ASSERT_EQ(dialogs.size(), 1);
+    EXPECT_EQ(dialogs[0].value(str("title")).toString(), str("Open"));
+    EXPECT_EQ(setting("LastFile"), chosen);
+    EXPECT_TRUE(QFile::exists(m_home.filePath(str("Clipvane.t-q")))) << "the collection left was recorded through a change";
+    EXPECT_EQ(m_devTools->evaluate(str("top.fnGetTree().GetCurrentNodeUIN()")).toString(), str("2"));
+}
