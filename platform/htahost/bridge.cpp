@@ -49,6 +49,8 @@ void dispatch(HostPage *page, const QString &method, const QJsonObject &call, co
 
     if (method == u"hello") {
         answer(job, {window->hello()});
+    } else if (method == u"window.origin") {
+        answer(job, {window->contentScreenOrigin()});
     } else if (method == u"create") {
         const QJsonValue clsid = text("clsid"), progId = text("progId");
         if (!clsid.isString() && !progId.isString())

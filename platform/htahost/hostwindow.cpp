@@ -206,6 +206,12 @@ void HostWindow::applyDialogFeatures(QWidget *opener)
     show();
 }
 
+QJsonObject HostWindow::contentScreenOrigin() const
+{
+    const QPoint origin = m_view->mapToGlobal(QPoint(0, 0));
+    return {{QStringLiteral("x"), origin.x()}, {QStringLiteral("y"), origin.y()}};
+}
+
 QJsonObject HostWindow::hello() const
 {
     QJsonObject answer{{QStringLiteral("commandLine"), m_options.commandLine},

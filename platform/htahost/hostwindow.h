@@ -45,6 +45,9 @@ public:
 
     // What every frame learns when it starts (see the page script).
     QJsonObject hello() const;
+    // Where the page's content begins on the screen (the window's outer origin includes the
+    // decorations a window manager adds).
+    QJsonObject contentScreenOrigin() const;
     // The caption of message boxes: the document's title, else the window's.
     QString caption() const;
 

@@ -28,6 +28,9 @@
 
 #include <csignal>
 
+// Failures show texts as text.
+inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
+
 namespace {
 
 constexpr int kViewerMs = 60000;
@@ -371,4 +374,106 @@ TEST_F(Viewer, OpenRecordsTheCurrentCollectionAndOpensTheChosenFile)
     EXPECT_EQ(setting("LastFile"), chosen);
     EXPECT_TRUE(QFile::exists(m_home.filePath(str("Clipvane.t-q")))) << "the collection left was recorded through a change";
     EXPECT_EQ(m_devTools->evaluate(str("top.fnGetTree().GetCurrentNodeUIN()")).toString(), str("2"));
+}
+
+TEST_F(Viewer, ADeclinedCollectionIsNeverWrittenAndNothingIsOpen)
+{
+    const QString declined = writeCollection(str("Old.t-q"), "TimeStamp=\"4\" NextUIN=\"3\" dbversion=\"0.9\"", "2");
+    const QByteArray before = ScratchRegistry::readFile(declined);
+    answer({{str("kind"), str("message")}, {str("answer"), str("cancel")}});
+    startClipvane({declined});
+    ASSERT_TRUE(turnUntil([this] { return !loggedRequests("message").isEmpty(); }, kViewerMs));
+    ASSERT_TRUE(m_devTools->attach(str("/TavTracker.hta")));
+    EXPECT_EQ(m_devTools->evaluate(str("fnGetTreeHolder().innerHTML")).toString(), QString()) << "no tree";
+    EXPECT_EQ(m_devTools->evaluate(str("fnPrepareToChangeDatabase()")).toInt(), 0) << "nothing to change";
+
+    // Switching to another file would save the declined one first.
+    const QString other = writeCollection(str("Next.t-q"), "TimeStamp=\"1\" NextUIN=\"3\" dbversion=\"1.0\"", "2");
+    std::int32_t delivered = 0, found = 0;
+    QuilletHelpersRequestFileOpen(('"' + other + "\" \"" + m_files.filePath(str("Ignored.t-q")) + '"').toUtf8().constData(),
+                                  &delivered, &found);
+    waitForTitle([](const QString &t) { return t.contains(str("Next.t-q")); });
+    EXPECT_EQ(setting("LastFile"), other) << "of several paths the first is opened";
+    stopViewer();
+    EXPECT_EQ(ScratchRegistry::readFile(declined), before) << "the declined file is untouched";
+}
+
+TEST_F(Viewer, AChangeThatFindsTheFileChangedActsOnTheReloadedDocument)
+{
+    const QString path = writeCollection(str("Shared.t-q"), "TimeStamp=\"1\" NextUIN=\"3\" dbversion=\"1.0\"", "2");
+    startClipvane({path});
+    waitForTitle([](const QString &t) { return t.contains(str("Shared.t-q")); });
+    ASSERT_TRUE(m_devTools->attach(str("/TavTracker.hta")));
+    EXPECT_EQ(m_devTools->evaluate(str("fnFrame('ktLeftFrame').fnGetFolderTreeUIN()")).toString(), str("2"))
+        << "the current folder comes from the real tree";
+    m_devTools->evaluate(str("fnGetTree().FindNodeByUIN('1').firstElementChild.click()"));
+    EXPECT_EQ(m_devTools->evaluate(str("fnFrame('ktLeftFrame').fnGetFolderTreeUIN()")).toString(), str("1"));
+
+    // The same file asked for again, in quotes, is the open one: nothing is saved.
+    std::int32_t delivered = 0, found = 0;
+    QuilletHelpersRequestFileOpen(('"' + path + '"').toUtf8().constData(), &delivered, &found);
+    EXPECT_EQ(delivered, 1);
+    EXPECT_TRUE(ScratchRegistry::readFile(path).contains("TimeStamp=\"1\""));
+
+    QByteArray text = ScratchRegistry::readFile(path);
+    text.replace("TimeStamp=\"1\"", "TimeStamp=\"2\"");
+    text.replace("</TavTracker:ktDATABASE>", "<TavTracker:ktNODE Name=\"Outside\" UIN=\"3\"/></TavTracker:ktDATABASE>");
+    ScratchRegistry::writeFile(path, text);
+    // A change that holds the document it was given, as the store's change sequence does.
+    EXPECT_EQ(m_devTools->evaluate(str(
+                  "var oHeld = goBase; fnChangeCollection(fnGetHelperObject(), oHeld, gsCurrentPath, {"
+                  " lockFailureMessage: 'x', reread: function () { fnLoadFile(gsCurrentPath); },"
+                  " change: function (oBase) { fnGetDatabaseElement(oBase).setAttribute('Name', 'Changed'); },"
+                  " currentFolderUIN: function () { return goCurrentFolderUIN; } }) + ',' + (oHeld === goBase)"))
+                  .toString(),
+              str("-1,true"));
+    const QByteArray saved = ScratchRegistry::readFile(path);
+    EXPECT_TRUE(saved.contains("Name=\"Outside\"")) << "the outside change is kept";
+    EXPECT_TRUE(saved.contains("Name=\"Changed\"")) << "and this change is applied to it";
+    EXPECT_TRUE(saved.contains("TimeStamp=\"3\""));
+}
+
+TEST_F(Viewer, TheRecentFilesMenuOpensBelowOpenAndAFailingMenuIsDestroyedAndReported)
+{
+    // The window's content at 100,120 on the screen.
+    QByteArray placement;
+    for (const std::int32_t field : {44, 0, 1, -1, -1, -1, -1, 100, 120, 820, 640})
+        for (int i = 0; i < 4; ++i)
+            placement.append(char((std::uint32_t(field) >> (8 * i)) & 0xFF));
+    using tavrelo::registry::HKEY_CURRENT_USER;
+    const QString key = str("SOFTWARE\\Tavrelo\\Quillet\\Quillet");
+    ASSERT_TRUE(registryprobe::setValue(HKEY_CURRENT_USER, key, str("WindowPos"), tavrelo::registry::REG_BINARY, placement));
+    const QString path = writeCollection(str("Menu.t-q"), "TimeStamp=\"1\" NextUIN=\"3\" dbversion=\"1.0\"", "2");
+    ASSERT_TRUE(registryprobe::setString(HKEY_CURRENT_USER, key, str("PreviousFile0"), path));
+    startClipvane({});
+    waitForTitle([](const QString &t) { return t.endsWith(str(" - Tavrelo Clipvane")); });
+    ASSERT_TRUE(m_devTools->attach(str("/TavTracker.hta")));
+    m_devTools->evaluate(str("fnShowRecentList()"));
+    const QList<QJsonObject> menus = loggedRequests("menu");
+    ASSERT_EQ(menus.size(), 1);
+    const QJsonObject corner = QJsonDocument::fromJson(m_devTools->evaluate(str(
+        "var oFrame = document.getElementById('ktToolBars').getBoundingClientRect();"
+        "var oButton = fnFrame('ktToolBars').document.getElementById('OpenButton').getBoundingClientRect();"
+        "JSON.stringify({x: Math.round(oFrame.left + oButton.left), y: Math.round(oFrame.top + oButton.bottom)})"))
+        .toString().toUtf8()).object();
+    EXPECT_EQ(menus[0].value(str("x")).toInt(), 100 + corner.value(str("x")).toInt());
+    EXPECT_EQ(menus[0].value(str("y")).toInt(), 120 + corner.value(str("y")).toInt());
+
+    // A menu that fails while it is shown is destroyed, and the failure is told.
+    EXPECT_EQ(m_devTools->evaluate(str(
+                  "var oReal = fnGetHelperObject(), aCalls = [];"
+                  "fnGetHelperObject = function () { return {"
+                  " RegistryString: function (a, b, c) { return oReal.RegistryString(a, b, c); },"
+                  " PopupMenuCreate: function () { aCalls.push('create'); oReal.PopupMenuCreate(); },"
+                  " get PopupMenuHandle() { return oReal.PopupMenuHandle; },"
+                  " PopupMenuAppendPathItem: function (a, b, c, d) { oReal.PopupMenuAppendPathItem(a, b, c, d); },"
+                  " PopupMenuTrack: function () { throw new Error('no menu today'); },"
+                  " PopupMenuDestroy: function (n) { aCalls.push('destroy'); oReal.PopupMenuDestroy(n); } }; };"
+                  "try { fnShowRecentList(); } catch (e) { aCalls.push(e.message); }"
+                  "fnGetHelperObject = function () { return oReal; }; aCalls.join()"))
+                  .toString(),
+              str("create,destroy"));
+    const QList<QJsonObject> messages = loggedRequests("message");
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0].value(str("text")).toString(), str("Operation failed with the following error:\n\nno menu today"));
 }

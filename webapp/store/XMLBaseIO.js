@@ -73,6 +73,13 @@ function fnNewXMLDocument()
     }
 }
 
+// Empties a document in place, so that every reference to it sees the next content.
+function fnEmptyDocument(someBase)
+{
+    while (someBase.firstChild)
+        someBase.removeChild(someBase.firstChild);
+}
+
 function fnStoreError(sDescription)
 {
     var oError = new Error(sDescription);
@@ -294,6 +301,19 @@ function fnCreateNewUIN(someBase)
     return String(nNext);
 }
 
+// Makes the counter start above every identifier in the document, whatever wrote it: a valid
+// but stale NextUIN would otherwise hand out identifiers that exist. In memory only.
+function fnMendUINCounter(someBase)
+{
+    var oRoot = fnGetRootElement(someBase);
+    if (!oRoot)
+        return;
+    var nNext = parseInt(oRoot.getAttribute(cxbiAttNextUIN), 10);
+    var nLargest = fnGetLargestUIN(someBase);
+    if (!isNaN(nNext) && nNext >= 0 && nNext <= nLargest)
+        oRoot.setAttribute(cxbiAttNextUIN, String(nLargest + 1));
+}
+
 function fnGetElementUIN(someBase, someElement)
 {
     var sUIN = someElement.getAttribute(cxbiAttUIN);
@@ -358,6 +378,7 @@ function fnReadCollection(someHelper, someBase, somePath, someOptions)
         fnCheckedInitializeFile(someBase, somePath);
         if (!fnCheckVersion(someBase) && !(fnConfirmConversion(someBase) && fnPerformConversion(someBase)))
             return false;
+        fnMendUINCounter(someBase);
         fnGiveMissingUINs(someBase, !!someOptions.foldersOnly);
         if (someOptions.render)
             someOptions.render(someBase);

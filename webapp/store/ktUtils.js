@@ -335,7 +335,7 @@ function fnShowTheHelp()
 // cannot be reached the error goes to the caller, which then takes -1 itself.
 function fnGetFolderTreeUIN()
 {
-    var oUIN = top.fnGetTreeHolder().GetCurrentNodeUIN();
+    var oUIN = top.fnGetTree().GetCurrentNodeUIN();
     if (oUIN === undefined || oUIN === null || oUIN === "")
         return -1;
     return oUIN;

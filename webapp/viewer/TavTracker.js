@@ -19,12 +19,12 @@ var L_SHOW_TREE = "Show Folders Tree Pane";
 var bWontWork = false;
 var bLeftFrameLoaded = false, bRightFrameLoaded = false;
 var TitleBarSetupTimer = -1, ToolBarSetupTimer = -1;
-var ccsLeftPaneHidden = "LeftPaneHidden", ccsLeftPanePercent = "LeftPanePercent";
-var ccsLastFile = "LastFile", ccsPreviousFile = "PreviousFile", kRecentFiles = 5;
+var kRecentFiles = 5;
 
 // ---- The open collection -------------------------------------------------------------------------
 
-var goBase = null;
+var goBase = null;           // created once; every load empties and refills this same document
+var gbCollectionOpen = false; // goBase holds a collection that was opened; false after a load stopped
 var gsDefPath = "";
 var gsCurrentPath = "";
 var goCurrentFolderUIN = -1;
@@ -70,7 +70,7 @@ function fnDoStartup()
     var sPath = fnFindParameter(oHTA.commandLine, 1);
     var bFromCommandLine = !!sPath;
     if (!sPath)
-        sPath = fnGetSetting(ccsLastFile, "", false);
+        sPath = fnGetSetting(ccsStLastFile, "", false);
     fnLoadFile(sPath || null, bFromCommandLine);
 }
 
@@ -79,7 +79,7 @@ function fnDoShutdown()
     if (bWontWork)
         return;
     try {
-        if (gsCurrentPath && String(goCurrentFolderUIN) != "-1")
+        if (gbCollectionOpen && gsCurrentPath && String(goCurrentFolderUIN) != "-1")
             fnQuietWriteCurrentNode(fnGetHelperObject(), gsCurrentPath, goCurrentFolderUIN);
     } catch (e) {
     }
@@ -290,10 +290,17 @@ function fnSyncShowHideButton()
 
 // ---- Loading a collection ------------------------------------------------------------------------
 
+// Opens or reloads a collection. A load that stops (the lock failed, the user declined the
+// version question, an error) leaves nothing open: the document is emptied and no later command
+// saves it.
 function fnLoadFile(sPath, bDoNotRecord)
 {
     var oHelper = fnGetHelperObject();
-    goBase = fnNewXMLDocument();
+    gbCollectionOpen = false;
+    if (goBase)
+        fnEmptyDocument(goBase);
+    else
+        goBase = fnNewXMLDocument();
     fnGetTreeHolder().innerHTML = "";
     fnGetQuilletHolder().innerHTML = "";
     if (!goBase) {
@@ -311,12 +318,15 @@ function fnLoadFile(sPath, bDoNotRecord)
     }
     try {
         fnCheckedInitializeFile(goBase, sPath);
-        if (!fnCheckVersion(goBase) && !(fnConfirmConversion(goBase) && fnPerformConversion(goBase)))
+        if (!fnCheckVersion(goBase) && !(fnConfirmConversion(goBase) && fnPerformConversion(goBase))) {
+            fnEmptyDocument(goBase);
             return;
-        if (!bDoNotRecord) {
-            fnSetSetting(ccsLastFile, sPath, false);
-            fnAddHistorySetting(ccsPreviousFile, sPath, kRecentFiles);
         }
+        if (!bDoNotRecord) {
+            fnSetSetting(ccsStLastFile, sPath, false);
+            fnAddHistorySetting(ccsStPreviousFile, sPath, kRecentFiles);
+        }
+        fnMendUINCounter(goBase);
         fnGiveMissingUINs(goBase, false);
         fnChooseCurrentFolder();
         var sTree = fnRenderFolderTree(goBase);
@@ -329,7 +339,9 @@ function fnLoadFile(sPath, bDoNotRecord)
         } catch (e) {
         }
         document.title = sShort + L_TITLE_SUFFIX;
+        gbCollectionOpen = true;
     } catch (e) {
+        fnEmptyDocument(goBase);
         fnGetTreeHolder().innerHTML = "";
         fnGetQuilletHolder().innerHTML = "";
         alert(e && e.viewerMessage ? e.viewerMessage : L_OPERATION_FAILED + (e && (e.description || e.message)));
@@ -421,31 +433,54 @@ function fnTouchCurrentCollection()
 
 function fnShowRecentList()
 {
-    if (gnMouseOutTimer != -1)
-        clearTimeout(gnMouseOutTimer);
-    gnMouseOutTimer = -1;
-    var aRecent = fnGetHistorySettings(ccsPreviousFile, kRecentFiles);
-    if (!aRecent.length) {
-        gnMouseOutTimer = setTimeout(fnMouseOutOfButton, 500);
-        return;
+    try {
+        if (gnMouseOutTimer != -1)
+            clearTimeout(gnMouseOutTimer);
+        gnMouseOutTimer = -1;
+        var aRecent = fnGetHistorySettings(ccsStPreviousFile, kRecentFiles);
+        if (!aRecent.length) {
+            gnMouseOutTimer = setTimeout(fnMouseOutOfButton, 500);
+            return;
+        }
+        var oPoint = fnScreenPointBelow(fnFrame("ktToolBars"), "OpenButton");
+        var nChoice = fnTrackPopupMenu(oPoint, function (oHelper) {
+            for (var i = 0; i < aRecent.length; i++)
+                oHelper.PopupMenuAppendPathItem(aRecent[i], i + 1, 1, 0);
+        });
+        if (nChoice >= 1 && nChoice <= aRecent.length) {
+            fnTouchCurrentCollection();
+            goCurrentFolderUIN = -1;
+            if (aRecent[nChoice - 1])
+                fnLoadFile(aRecent[nChoice - 1]);
+        }
+    } catch (e) {
+        alert(L_OPERATION_FAILED + (e.description || e.message));
     }
+}
+
+// The lower-left corner of a frame's element in screen coordinates: the window content's place
+// on the screen (the host knows it; the window's outer origin includes its decorations), plus
+// the frame's place in the window, plus the element's place in the frame.
+function fnScreenPointBelow(oFrameWindow, sElementId)
+{
+    var oBox = oFrameWindow.document.getElementById(sElementId).getBoundingClientRect();
+    var oFrameBox = oFrameWindow.frameElement.getBoundingClientRect();
+    var oOrigin = __tavreloHost.contentScreenOrigin();
+    return { x: Math.round(oOrigin.x + oFrameBox.left + oBox.left), y: Math.round(oOrigin.y + oFrameBox.top + oBox.bottom) };
+}
+
+// Builds a popup menu (fnFill appends its items), shows it at the point and destroys it whatever
+// happened; the chosen command number, 0 when dismissed.
+function fnTrackPopupMenu(oPoint, fnFill)
+{
     var oHelper = fnGetHelperObject();
-    var oButton = fnFrame("ktToolBars").document.getElementById("OpenButton");
-    var oFrame = document.getElementById("ktToolBars");
-    var oBox = oButton.getBoundingClientRect(), oFrameBox = oFrame.getBoundingClientRect();
-    var nX = Math.round(window.screenX + oFrameBox.left + oBox.left);
-    var nY = Math.round(window.screenY + oFrameBox.top + oBox.bottom);
     oHelper.PopupMenuCreate();
     var nMenu = oHelper.PopupMenuHandle;
-    for (var i = 0; i < aRecent.length; i++)
-        oHelper.PopupMenuAppendPathItem(aRecent[i], i + 1, 1, 0);
-    var nChoice = oHelper.PopupMenuTrack(nX, nY, oHTA.applicationName);
-    oHelper.PopupMenuDestroy(nMenu);
-    if (nChoice >= 1 && nChoice <= aRecent.length) {
-        fnTouchCurrentCollection();
-        goCurrentFolderUIN = -1;
-        if (aRecent[nChoice - 1])
-            fnLoadFile(aRecent[nChoice - 1]);
+    try {
+        fnFill(oHelper);
+        return oHelper.PopupMenuTrack(oPoint.x, oPoint.y, oHTA.applicationName);
+    } finally {
+        oHelper.PopupMenuDestroy(nMenu);
     }
 }
 
@@ -456,10 +491,20 @@ function fnMouseOutOfButton()
 
 // ---- The change protocol -------------------------------------------------------------------------
 
+// Nothing is changed while no collection is open (a load stopped or failed); a reload inside the
+// change that does not open the file again ends the change too.
 function fnPrepareToChangeDatabase()
 {
-    return fnBeginChange(fnGetHelperObject(), goBase, gsCurrentPath, function () { fnLoadFile(gsCurrentPath); },
-                         L_LOCK_FAILED);
+    if (!gbCollectionOpen || !gsCurrentPath)
+        return ktfFailure;
+    var oHelper = fnGetHelperObject();
+    var nResult = fnBeginChange(oHelper, goBase, gsCurrentPath, function () { fnLoadFile(gsCurrentPath); },
+                                L_LOCK_FAILED);
+    if (nResult == ktfReloaded && !gbCollectionOpen) {
+        fnUnlockQuietly(oHelper, gsCurrentPath);
+        return ktfFailure;
+    }
+    return nResult;
 }
 
 function fnSaveChangedDatabase()
@@ -481,21 +526,31 @@ function fnOnFileChange()
         fnLoadFile(gsCurrentPath);
 }
 
+// The path of a file-open request. Another start sends its arguments each in double quotes: the
+// first quoted path is taken (a start with several paths opens the first); a path sent without
+// quotes is taken whole.
+function fnRequestedPath(sRequest)
+{
+    var sText = String(sRequest || "");
+    if (sText.charAt(0) != "\"")
+        return sText;
+    var nEnd = sText.indexOf("\"", 1);
+    return nEnd < 0 ? sText.substring(1) : sText.substring(1, nEnd);
+}
+
 function fnOnFileOpenRequest()
 {
-    var sPath = fnGetHelperObject().FileOpenFilePath;
+    var sPath = fnRequestedPath(fnGetHelperObject().FileOpenFilePath);
     if (!sPath || fnSamePath(sPath, gsCurrentPath))
         return;
     fnTouchCurrentCollection();
     goCurrentFolderUIN = -1;
-    if (sPath.length >= 2 && sPath.charAt(0) == "\"" && sPath.charAt(sPath.length - 1) == "\"")
-        sPath = sPath.substring(1, sPath.length - 1);
     fnLoadFile(sPath);
 }
 
 function fnOnBusy()
 {
-    var sPath = fnGetHelperObject().FileOpenFilePath;
+    var sPath = fnRequestedPath(fnGetHelperObject().FileOpenFilePath);
     if (sPath && !fnSamePath(sPath, gsCurrentPath))
         alert(L_BUSY);
 }

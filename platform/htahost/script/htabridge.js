@@ -615,6 +615,10 @@
       writeTextFile(path, text) {
         call('file.write', { path: String(path), text: String(text) });
       },
+      // Where the window's content begins on the screen: {x, y}.
+      contentScreenOrigin() {
+        return call('window.origin', {});
+      },
       // The user's home folder, where the default collection lives.
       homeDirectory: hello.home,
       // Keeps a copy of a damaged file beside it once: {copy, made}.
