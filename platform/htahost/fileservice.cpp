@@ -8,6 +8,8 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -32,15 +34,62 @@ CallResult checkPath(const QString &path)
     return {};
 }
 
+CallResult refused(const QString &path, const QString &reason)
+{
+    return CallResult::failure(E_NOT_A_READABLE_FILE, QStringLiteral("Cannot read '%1': %2").arg(path, reason));
+}
+
+QString tooLarge() { return QStringLiteral("it is larger than %1 GiB.").arg(kMaxReadBytes >> 30); }
+
+// Why the file of `status` is not read; empty when it is.
+QString refusalOf(const struct stat &status)
+{
+    if (S_ISDIR(status.st_mode))
+        return QStringLiteral("it is a folder.");
+    if (!S_ISREG(status.st_mode))
+        return QStringLiteral("it is not a regular file.");
+    if (status.st_size > kMaxReadBytes)
+        return tooLarge();
+    return {};
+}
+
 CallResult readBytes(const QString &path, QByteArray *bytes)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return CallResult::failure(resultOf(file.error(), path),
-                                   QStringLiteral("Cannot read '%1': %2").arg(path, file.errorString()));
+    // Looked at before it is opened: opening a pipe waits for a writer, and opening a device may
+    // do something by itself.
+    const QByteArray name = QFile::encodeName(path);
+    struct stat status {};
+    if (::stat(name.constData(), &status) == 0) {
+        if (const QString reason = refusalOf(status); !reason.isEmpty())
+            return refused(path, reason);
+    }
+    // Opened without waiting, and looked at again through the open file, in case the path was
+    // replaced in between.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        const HRESULT hr = error == EACCES || error == EPERM ? E_ACCESSDENIED
+                           : error == ENOENT ? (QFileInfo(path).dir().exists() ? HRESULT_FROM_WIN32(2) : HRESULT_FROM_WIN32(3))
+                           : error == ENOTDIR ? HRESULT_FROM_WIN32(3)
+                                              : E_FAIL;
+        return CallResult::failure(hr, QStringLiteral("Cannot read '%1': %2").arg(path, qt_error_string(error)));
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return CallResult::failure(E_FAIL, QStringLiteral("Cannot read '%1': %2").arg(path, file.errorString()));
+    }
+    if (::fstat(fd, &status) != 0)
+        return CallResult::failure(E_FAIL, QStringLiteral("Cannot read '%1': %2").arg(path, qt_error_string(errno)));
+    if (const QString reason = refusalOf(status); !reason.isEmpty())
+        return refused(path, reason);
     *bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return CallResult::failure(E_FAIL, QStringLiteral("Cannot read '%1': %2").arg(path, file.errorString()));
+    if (bytes->size() > kMaxReadBytes) { // it grew while it was read
+        bytes->clear();
+        return refused(path, tooLarge());
+    }
     return {};
 }
 

@@ -145,3 +145,58 @@ TEST(RegCommand, explainsMistakesAndFails)
     // Nothing was written by any of them.
     EXPECT_FALSE(QFile::exists(registry.userHive()));
 }
+
+TEST(RegCommand, refusesOptionsThatExcludeEachOtherAndChangesNothing)
+{
+    ScratchRegistry registry;
+    const char *settingsKey = "HKCU\\Software\\Tavrelo\\Quillet\\Quillet";
+    ASSERT_EQ(reg({"add", settingsKey, "-v", "LastFile", "-d", "/home/me/notes.t-q"}).exitCode, 0);
+    ASSERT_EQ(reg({"add", settingsKey, "--ve", "-d", "default"}).exitCode, 0);
+    ASSERT_EQ(reg({"add", "HKLM\\Software\\Tavrelo", "-v", "Machine", "-d", "wide"}).exitCode, 0);
+    const QByteArray user = ScratchRegistry::readFile(registry.userHive());
+    const QByteArray machine = ScratchRegistry::readFile(registry.machineHive());
+    ASSERT_FALSE(user.isEmpty());
+    ASSERT_FALSE(machine.isEmpty());
+
+    const QString exported = registry.path() + QStringLiteral("/out.reg");
+    const std::string exportedName = exported.toStdString();
+    struct Case {
+        std::initializer_list<const char *> arguments;
+        const char *says;
+    };
+    const Case cases[] = {
+        {{"delete", settingsKey, "--ve", "-v", "LastFile"}, "--ve and -v exclude each other"},
+        {{"delete", settingsKey, "-v", "LastFile", "--ve"}, "-v and --ve exclude each other"},
+        {{"delete", settingsKey, "--va", "-v", "LastFile"}, "--va and -v exclude each other"},
+        {{"delete", settingsKey, "-v", "LastFile", "--va"}, "-v and --va exclude each other"},
+        {{"delete", settingsKey, "--ve", "--va"}, "--ve and --va exclude each other"},
+        {{"add", settingsKey, "-v", "LastFile", "--ve", "-d", "x"}, "-v and --ve exclude each other"},
+        {{"add", settingsKey, "-v", "LastFile", "-v", "Other", "-d", "x"}, "-v is given more than once"},
+        {{"delete", settingsKey, "-v", "LastFile", "-v", "Other"}, "-v is given more than once"},
+        {{"delete", settingsKey, "--va", "--va"}, "--va is given more than once"},
+        {{"add", settingsKey, "-v", "N", "-t", "REG_SZ", "-t", "REG_DWORD", "-d", "1"}, "-t is given more than once"},
+        {{"add", settingsKey, "-v", "LastFile", "-d", "a", "-d", "b"}, "-d is given more than once"},
+        {{"add", "HKLM\\Software\\Tavrelo", "-v", "Machine", "-d", "a", "-d", "b"}, "-d is given more than once"},
+        {{"query", settingsKey, "-s", "-s"}, "-s is given more than once"},
+        {{"export", settingsKey, exportedName.c_str(), "-y", "-y"}, "-y is given more than once"},
+    };
+    for (const Case &c : cases) {
+        QStringList arguments;
+        for (const char *argument : c.arguments)
+            arguments << QString::fromUtf8(argument);
+        const ProcessResult result = reg(arguments);
+        const std::string line = arguments.join(u' ').toStdString();
+        EXPECT_EQ(result.exitCode, 2) << line;
+        EXPECT_NE(result.err.find(std::string("clipvane-reg: ") + c.says + ".\n"), std::string::npos)
+            << line << ": " << result.err;
+        EXPECT_TRUE(result.out.empty()) << line << ": " << result.out;
+        EXPECT_EQ(ScratchRegistry::readFile(registry.userHive()), user) << line;
+        EXPECT_EQ(ScratchRegistry::readFile(registry.machineHive()), machine) << line;
+    }
+    EXPECT_FALSE(QFile::exists(exported)) << "export wrote nothing";
+
+    // A value name that looks like an option is still a value name.
+    EXPECT_EQ(reg({"add", settingsKey, "-v", "--ve", "-d", "odd"}).exitCode, 0);
+    EXPECT_EQ(reg({"query", settingsKey, "-v", "--ve"}).out, std::string(settingsKey).replace(0, 4, "HKEY_CURRENT_USER") +
+                                                                   "\n    --ve    REG_SZ    odd\n");
+}

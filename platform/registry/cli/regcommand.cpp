@@ -4,6 +4,7 @@
 #include "registry/hive.h"
 #include "registry/winreg.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using namespace tavrelo::registry;
@@ -30,6 +32,8 @@ KEY     ROOT\path\of\key; ROOT is HKCU, HKLM, HKCR or their long names
 -t TYPE REG_SZ (the default), REG_EXPAND_SZ, REG_DWORD or REG_BINARY
 -d DATA the value's data: text, a number (decimal, 0x hex, negative allowed) or hex bytes
 -y      let export replace an existing FILE
+
+Each option may be given once; -v, --ve and --va exclude each other.
 
 Without -v, --ve or --va, add creates the key and delete removes it with everything below it.
 )";
@@ -78,14 +82,30 @@ struct Options {
     std::optional<std::string> data;
 };
 
+constexpr std::string_view kOptions[] = {"-v", "--ve", "--va", "-s", "-y", "-t", "-d"};
+
 Options parseOptions(int argc, char **argv)
 {
     if (argc < 2)
         throw Failure{2, "no command given."};
     Options options;
     options.command = argv[1];
+    // Each option at most once, and at most one of the value selectors: a command line that says
+    // two things is refused rather than acted on by whichever came last.
+    std::vector<std::string> given;
+    std::string selector; // the first of -v, --ve and --va
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (std::find(std::begin(kOptions), std::end(kOptions), arg) != std::end(kOptions)) {
+            if (std::find(given.begin(), given.end(), arg) != given.end())
+                throw Failure{2, arg + " is given more than once."};
+            given.push_back(arg);
+            if (arg == "-v" || arg == "--ve" || arg == "--va") {
+                if (!selector.empty())
+                    throw Failure{2, selector + " and " + arg + " exclude each other."};
+                selector = arg;
+            }
+        }
         const auto next = [&]() -> std::string {
             if (i + 1 >= argc)
                 throw Failure{2, arg + " needs an argument."};
