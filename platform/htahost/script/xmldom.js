@@ -26,6 +26,9 @@
   const XML_E_MISSINGROOT = 0xC00CE558 | 0;   // nothing but white space (or nothing at all)
   const XML_E_NOTWELLFORMED = 0xC00CE50D | 0; // the parser refused the text
   const XML_E_NOTFOUND = 0x800C0006 | 0;      // no such file
+  // The host's file service refuses a path that is not a regular file of a readable size (a
+  // folder, a device, a pipe, a file over its limit) with 0x800700DE; that code and its reason,
+  // which names the path, become the parseError as they are.
 
   const kDeclaration = /^\uFEFF?\s*<\?xml\s+((?:[^?]|\?(?!>))*)\?>/;
   const kOnlyWhiteSpace = /^[\s\uFEFF]*$/;
