@@ -6,17 +6,18 @@
 
 #include <QJsonObject>
 #include <QMessageBox>
+#include <QWidget>
 
 namespace tavrelo::launcher {
 
-void showErrorMessage(const QString &text)
+void showErrorMessage(const QString &text, QWidget *owner)
 {
     const QString caption = QString::fromUtf8(kCaption);
     if (automation::uiIsScripted()) {
         // A box with OK alone is answered OK whatever the script says.
         automation::takeScriptedAnswer(QStringLiteral("message"));
     } else {
-        QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok);
+        QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok, owner);
         box.exec();
     }
     automation::logUiRequest(QJsonObject{{QStringLiteral("kind"), QStringLiteral("message")},
@@ -24,6 +25,7 @@ void showErrorMessage(const QString &text)
                                          {QStringLiteral("text"), text},
                                          {QStringLiteral("icon"), QStringLiteral("error")},
                                          {QStringLiteral("buttons"), QStringLiteral("ok")},
+                                         {QStringLiteral("owner"), owner ? QJsonValue(owner->windowTitle()) : QJsonValue()},
                                          {QStringLiteral("answer"), QStringLiteral("ok")}});
 }
 

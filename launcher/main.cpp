@@ -52,19 +52,23 @@ void run(const QString &arguments)
     const std::unique_ptr<SplashWindow> splash = SplashWindow::create();
     if (splash)
         splash->showCentred();
+    // Messages are owned by the splash while it is up, so that none is hidden under it.
+    const auto showError = [&splash](const QString &text) {
+        showErrorMessage(text, splash && !splash->isClosed() ? splash.get() : nullptr);
+    };
 
     // The helper library holds the viewer's pages; the address names the file it was loaded from.
     QuilletHelpersEmptyFunction();
     const QString library =
         tavrelo::automation::modulePathOf(reinterpret_cast<const void *>(&QuilletHelpersEmptyFunction));
     if (library.isEmpty()) {
-        showErrorMessage(QString::fromUtf8(kHelpersMissing));
+        showError(QString::fromUtf8(kHelpersMissing));
         return;
     }
 
     const HtaOpenCommand command = findHtaOpenCommand();
     if (command.outcome == HtaOpenCommand::Outcome::NoFileClass)
-        showErrorMessage(QString::fromUtf8(kNoHtaHandler));
+        showError(QString::fromUtf8(kNoHtaHandler));
     if (command.outcome != HtaOpenCommand::Outcome::Found)
         return;
 
@@ -72,7 +76,7 @@ void run(const QString &arguments)
     auto viewer = std::make_shared<ViewerProcess>(ViewerProcess::start(splitCommandLine(commandLine)));
     if (!viewer->started()) {
         if (viewer->error() != 0)
-            showErrorMessage(QString::fromLocal8Bit(std::strerror(viewer->error())));
+            showError(QString::fromLocal8Bit(std::strerror(viewer->error())));
         return;
     }
 

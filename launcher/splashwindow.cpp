@@ -64,6 +64,7 @@ SplashWindow::SplashWindow(const QPixmap &bitmap)
       m_bitmap(bitmap),
       m_versionText(QString::asprintf(kVersionFormat, kVersion))
 {
+    setWindowTitle(QString::fromUtf8(kSplashTitle)); // as its endpoint, and as message boxes name their owner
     setFixedSize(m_bitmap.size());
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);

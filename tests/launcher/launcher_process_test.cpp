@@ -107,9 +107,11 @@ protected:
     {
         const QList<QJsonObject> requests = loggedRequests();
         ASSERT_EQ(requests.size(), 1);
+        // Owned by the splash, which is up while the launcher tells what went wrong.
         EXPECT_EQ(requests[0], (QJsonObject{{str("kind"), str("message")}, {str("caption"), str(kCaption)},
                                             {str("text"), text}, {str("icon"), str("error")},
-                                            {str("buttons"), str("ok")}, {str("answer"), str("ok")}}));
+                                            {str("buttons"), str("ok")}, {str("owner"), str(kSplashTitle)},
+                                            {str("answer"), str("ok")}}));
     }
     // What the fake viewer wrote, once it holds `key`; empty when nothing did within the time.
     QJsonObject viewerRecord(int timeoutMs = kDeadlineMs, const char *key = "pid") const
@@ -150,13 +152,6 @@ TEST_F(LauncherProcess, viewerGetsTheAddressTheFilesTheEnvironmentAndTheFolder)
     EXPECT_LT(m_ranMs, kSplashTimeoutMs);
 }
 
-TEST_F(LauncherProcess, noHtmlApplicationFileTypeIsTold)
-{
-    run({kNotes});
-    expectOneError(str(kNoHtaHandler));
-    EXPECT_FALSE(viewerStarted());
-}
-
 TEST_F(LauncherProcess, aFileTypeWithoutAnOpenCommandEndsSilently)
 {
     registerHandler(QString());
@@ -165,19 +160,34 @@ TEST_F(LauncherProcess, aFileTypeWithoutAnOpenCommandEndsSilently)
     EXPECT_FALSE(viewerStarted());
 }
 
-TEST_F(LauncherProcess, aProgramThatCannotStartIsToldWithTheSystemsText)
+TEST_F(LauncherProcess, failuresAreToldInMessagesOwnedByTheSplash)
 {
-    registerHandler(u'"' + m_files.filePath(str("no such viewer")) + str("\" \"%1\""));
-    run({});
-    expectOneError(QString::fromLocal8Bit(std::strerror(ENOENT)));
-
     QFile notAProgram(m_files.filePath(str("not a program")));
     ASSERT_TRUE(notAProgram.open(QIODevice::WriteOnly));
     notAProgram.close();
-    QFile::remove(m_files.filePath(str("requests.jsonl")));
-    registerHandler(u'"' + notAProgram.fileName() + str("\" %1"));
-    run({});
-    expectOneError(QString::fromLocal8Bit(std::strerror(EACCES)));
+    struct Case {
+        const char *what;
+        QString command; // the open command of the file type; null: no file type
+        QString text;
+    };
+    const Case cases[] = {
+        {"no file type for HTML Applications", QString(), str(kNoHtaHandler)},
+        {"a program that is not there", u'"' + m_files.filePath(str("no such viewer")) + str("\" \"%1\""),
+         QString::fromLocal8Bit(std::strerror(ENOENT))},
+        {"a file that is no program", u'"' + notAProgram.fileName() + str("\" %1"),
+         QString::fromLocal8Bit(std::strerror(EACCES))},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(m_files.filePath(str("requests.jsonl")));
+        if (!c.command.isNull())
+            registerHandler(c.command);
+        else // the first case, on the still empty registry
+            ASSERT_FALSE(registryprobe::keyExists(tavrelo::registry::HKEY_CLASSES_ROOT, str(".hta")));
+        run({kNotes});
+        expectOneError(c.text);
+        EXPECT_FALSE(viewerStarted());
+    }
 }
 
 TEST_F(LauncherProcess, splashStaysForThreeSecondsWhenTheViewerNeverClosesIt)

@@ -58,6 +58,9 @@ var ktfSuccess = 1;
 
 // parseError.errorCode of a file that is there but is not well-formed XML.
 var cxbiNotWellFormed = 0xC00CE50D | 0;
+// parseError.errorCode of a path that is not read at all: a folder, a device, a pipe, or a file
+// too large to be a collection.
+var cxbiNotAReadableFile = 0x800700DE | 0;
 
 // ---- Documents -----------------------------------------------------------------------------------
 
@@ -137,12 +140,15 @@ function fnRebindNamespace(someBase, someElement)
 }
 
 // Loads the path into the document and makes it a valid collection in memory: a missing, empty
-// or damaged file gives a new collection; a missing root folder or system folder is added. Never
+// or damaged file gives a new collection (a path that is no readable file is an error); a missing root folder or system folder is added. Never
 // writes the file; the repairs reach it with the next saved change.
 function fnCheckedInitializeFile(someBase, somePath)
 {
     if (!someBase.load(somePath) && someBase.parseError.errorCode == cxbiNotWellFormed)
         fnKeepDamagedFile(somePath);
+    // Never a new collection in its place: the first change saved would write over it.
+    if (someBase.parseError.errorCode == cxbiNotAReadableFile)
+        throw fnStoreError(someBase.parseError.reason);
 
     var bChanged = false;
     var oRoot = someBase.documentElement;

@@ -7,6 +7,9 @@
 // well; the additions below follow the component the pages were written for:
 // - load and loadXML never throw: a missing, empty, unreadable or ill-formed source leaves the
 //   document empty and returns false, and parseError says why;
+// - a document type declaration is refused as not well-formed before the engine's parser sees
+//   the text: collections never have one, and its entities could make a small file expand
+//   into gigabytes;
 // - queries name elements by prefix; a prefix is resolved through the declarations in scope
 //   (or SelectionNamespaces), results come in document order;
 // - createElement with a prefixed name creates the element in the namespace that the document
@@ -26,9 +29,14 @@
   const XML_E_MISSINGROOT = 0xC00CE558 | 0;   // nothing but white space (or nothing at all)
   const XML_E_NOTWELLFORMED = 0xC00CE50D | 0; // the parser refused the text
   const XML_E_NOTFOUND = 0x800C0006 | 0;      // no such file
+  // The host's file service refuses a path that is not a regular file of a readable size (a
+  // folder, a device, a pipe, a file over its limit) with 0x800700DE; that code and its reason,
+  // which names the path, become the parseError as they are.
 
   const kDeclaration = /^\uFEFF?\s*<\?xml\s+((?:[^?]|\?(?!>))*)\?>/;
   const kOnlyWhiteSpace = /^[\s\uFEFF]*$/;
+  const kDoctypeRefused = 'The document has a document type declaration (<!DOCTYPE ...>); ' +
+    'document type declarations are not accepted.';
 
   const states = new WeakMap(); // document -> its component state
   const serializer = new XMLSerializer();
@@ -54,11 +62,42 @@
 
   // ---- Parsing --------------------------------------------------------------------------------
 
+  // Where the document type declaration of the text starts; -1 when it has none. Only the
+  // prolog is read: a byte-order mark, white space, processing instructions (the XML declaration
+  // among them) and comments, up to the first other markup.
+  function doctypeOffset(text) {
+    let at = text.charCodeAt(0) === 0xFEFF ? 1 : 0;
+    for (;;) {
+      while (at < text.length && ' \t\r\n'.includes(text[at]))
+        at++;
+      let end;
+      if (text.startsWith('<?', at))
+        end = text.indexOf('?>', at + 2) + 2;
+      else if (text.startsWith('<!--', at))
+        end = text.indexOf('-->', at + 4) + 3;
+      else
+        return text.startsWith('<!DOCTYPE', at) ? at : -1;
+      if (end < at) // unterminated: the parser says so
+        return -1;
+      at = end;
+    }
+  }
+
   // {document, declaration} for well-formed text, else {error}.
   function parse(text, url) {
     if (kOnlyWhiteSpace.test(text))
       return { error: Object.assign(noError(), { errorCode: XML_E_MISSINGROOT, url: url,
         reason: 'XML document must have a top level element.' }) };
+    const doctype = doctypeOffset(text);
+    if (doctype >= 0) {
+      const before = text.slice(0, doctype).split(/\r\n|\r|\n/);
+      const line = text.slice(doctype, doctype + 200).split(/\r\n|\r|\n/, 1)[0];
+      return { error: Object.assign(noError(), {
+        errorCode: XML_E_NOTWELLFORMED, url: url, reason: kDoctypeRefused,
+        line: before.length, linepos: before[before.length - 1].length + 1, filepos: doctype,
+        srcText: line,
+      }) };
+    }
     const parsed = new DOMParser().parseFromString(text, 'application/xml');
     const failure = parsed.getElementsByTagNameNS(XHTML, 'parsererror')[0];
     if (failure) {
