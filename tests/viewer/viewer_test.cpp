@@ -136,6 +136,19 @@ protected:
             .value_or(QString());
     }
 
+    // Stores the window placement that closing would store: length, flags, normal show, no
+    // minimised or maximised position, and the normal rectangle 100,120 - 820,640.
+    static QByteArray storePlacement()
+    {
+        QByteArray placement;
+        for (const std::int32_t field : {44, 0, 1, -1, -1, -1, -1, 100, 120, 820, 640})
+            for (int i = 0; i < 4; ++i)
+                placement.append(char((std::uint32_t(field) >> (8 * i)) & 0xFF));
+        EXPECT_TRUE(registryprobe::setValue(tavrelo::registry::HKEY_CURRENT_USER, str("SOFTWARE\\Tavrelo\\Quillet\\Quillet"),
+                                            str("WindowPos"), tavrelo::registry::REG_BINARY, placement));
+        return placement;
+    }
+
     QString writeCollection(const QString &name, const char *attributes, const char *currentNode)
     {
         const QString path = m_files.filePath(name);
@@ -341,15 +354,9 @@ TEST_F(Viewer, WithoutItsHelperObjectTheViewerSaysSoOnceAndCloses)
 
 TEST_F(Viewer, TheWindowComesBackWhereItWasClosed)
 {
-    // A placement as closing stores it: length, flags, normal show, no minimised or maximised
-    // position, and the normal rectangle 100,120 - 820,640.
-    QByteArray placement;
-    for (const std::int32_t field : {44, 0, 1, -1, -1, -1, -1, 100, 120, 820, 640})
-        for (int i = 0; i < 4; ++i)
-            placement.append(char((std::uint32_t(field) >> (8 * i)) & 0xFF));
+    const QByteArray placement = storePlacement();
     using tavrelo::registry::HKEY_CURRENT_USER;
     const QString key = str("SOFTWARE\\Tavrelo\\Quillet\\Quillet");
-    ASSERT_TRUE(registryprobe::setValue(HKEY_CURRENT_USER, key, str("WindowPos"), tavrelo::registry::REG_BINARY, placement));
     startClipvane({});
     waitForTitle([](const QString &t) { return t.endsWith(str(" - Tavrelo Clipvane")); });
     stopViewer();
@@ -435,14 +442,9 @@ TEST_F(Viewer, AChangeThatFindsTheFileChangedActsOnTheReloadedDocument)
 
 TEST_F(Viewer, TheRecentFilesMenuOpensBelowOpenAndAFailingMenuIsDestroyedAndReported)
 {
-    // The window's content at 100,120 on the screen.
-    QByteArray placement;
-    for (const std::int32_t field : {44, 0, 1, -1, -1, -1, -1, 100, 120, 820, 640})
-        for (int i = 0; i < 4; ++i)
-            placement.append(char((std::uint32_t(field) >> (8 * i)) & 0xFF));
+    storePlacement(); // the window's content at 100,120 on the screen
     using tavrelo::registry::HKEY_CURRENT_USER;
     const QString key = str("SOFTWARE\\Tavrelo\\Quillet\\Quillet");
-    ASSERT_TRUE(registryprobe::setValue(HKEY_CURRENT_USER, key, str("WindowPos"), tavrelo::registry::REG_BINARY, placement));
     const QString path = writeCollection(str("Menu.t-q"), "TimeStamp=\"1\" NextUIN=\"3\" dbversion=\"1.0\"", "2");
     ASSERT_TRUE(registryprobe::setString(HKEY_CURRENT_USER, key, str("PreviousFile0"), path));
     startClipvane({});
