@@ -2,7 +2,9 @@
 // fragments of realistic text (words of several languages, markup characters, line-break markers,
 // addresses and creation dates), the same file for the same arguments.
 //
-//   clipvane-bench-collection [--folders N] [--fragments M] [--seed S] OUTPUT
+//   clipvane-bench-collection [--folders N] [--fragments M] [--large-folder L] [--seed S] OUTPUT
+//
+// With --large-folder, the system folder holds L of the fragments and the others are spread.
 
 #include <QFile>
 #include <QString>
@@ -79,7 +81,7 @@ private:
 
 int main(int argc, char *argv[])
 {
-    int folders = 10000, fragments = 100000;
+    int folders = 10000, fragments = 100000, largeFolder = 0;
     unsigned seed = 7;
     QString output;
     for (int i = 1; i < argc; ++i) {
@@ -89,13 +91,15 @@ int main(int argc, char *argv[])
             folders = next().toInt();
         else if (arg == u"--fragments")
             fragments = next().toInt();
+        else if (arg == u"--large-folder")
+            largeFolder = next().toInt();
         else if (arg == u"--seed")
             seed = next().toUInt();
         else
             output = arg;
     }
-    if (output.isEmpty() || folders < 1 || fragments < 0) {
-        std::fprintf(stderr, "usage: clipvane-bench-collection [--folders N] [--fragments M] [--seed S] OUTPUT\n");
+    if (output.isEmpty() || folders < 1 || fragments < 0 || largeFolder < 0 || largeFolder > fragments) {
+        std::fprintf(stderr, "usage: clipvane-bench-collection [--folders N] [--fragments M] [--large-folder L] [--seed S] OUTPUT\n");
         return 2;
     }
     QFile file(output);
@@ -114,7 +118,8 @@ int main(int argc, char *argv[])
     for (int f = 2; f <= folders; ++f)
         children[static_cast<size_t>(writer.pick(f))].push_back(f);
     std::vector<int> fragmentsIn(static_cast<size_t>(folders) + 1, 0);
-    for (int i = 0; i < fragments; ++i)
+    fragmentsIn[1] = largeFolder;
+    for (int i = largeFolder; i < fragments; ++i)
         ++fragmentsIn[static_cast<size_t>(writer.pick(folders + 1))];
 
     int nextUin = folders + 1;

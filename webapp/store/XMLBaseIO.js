@@ -64,8 +64,10 @@ var cxbiNotAReadableFile = 0x800700DE | 0;
 
 // ---- Documents -----------------------------------------------------------------------------------
 
-// A new, empty XML document that loads synchronously; null when the component is missing.
-function fnNewXMLDocument()
+// The page's factory of XML documents: a new, empty document that loads synchronously; null when
+// the component is missing. The store makes its own documents with it too, so a page that defines
+// its own after this script is used everywhere.
+function fnCreateXMLctl()
 {
     try {
         var oDocument = new ActiveXObject("Microsoft.XMLDOM");
@@ -408,7 +410,7 @@ function fnBeginChange(someHelper, someBase, somePath, someReread, someLockFailu
         return ktfFailure;
     }
     try {
-        var oDisk = fnNewXMLDocument();
+        var oDisk = fnCreateXMLctl();
         if (!oDisk) {
             alert(L_XML_CONTROL_FAILED);
             fnUnlockQuietly(someHelper, somePath);
@@ -484,7 +486,7 @@ function fnQuietWriteCurrentNode(someHelper, somePath, someCurrentUIN)
         return;
     }
     try {
-        var oDisk = fnNewXMLDocument();
+        var oDisk = fnCreateXMLctl();
         if (oDisk && oDisk.load(somePath) && fnFindElementByUIN(oDisk, someCurrentUIN)) {
             var oDatabase = fnGetDatabaseElement(oDisk);
             if (oDatabase && oDatabase.getAttribute(cxbiAttCurrentNode) != String(someCurrentUIN)) {

@@ -113,7 +113,8 @@ function fnSetupTitleBar()
     }
 }
 
-// The toolbars: Open and its recent-files arrow work; the other buttons come with the commands.
+// The toolbars: plain buttons for Open and its recent-files arrow, the folder filter, the text
+// expansion, the sort menu and the visibility options; the others come with their commands.
 function fnSetupToolBar()
 {
     if (bWontWork)
@@ -126,6 +127,7 @@ function fnSetupToolBar()
         if (!fnGetMainToolbar() || !fnGetHelperObject())
             throw new Error("the toolbars are not ready");
         fnSyncShowHideButton();
+        fnInitSortMode();
     } catch (e) {
         ToolBarSetupTimer = setTimeout(fnSetupToolBar, 50);
     }
@@ -300,8 +302,9 @@ function fnLoadFile(sPath, bDoNotRecord)
     if (goBase)
         fnEmptyDocument(goBase);
     else
-        goBase = fnNewXMLDocument();
+        goBase = fnCreateXMLctl();
     fnGetTreeHolder().innerHTML = "";
+    fnCancelListTransfer();
     fnGetQuilletHolder().innerHTML = "";
     if (!goBase) {
         alert(L_XML_CONTROL_FAILED);
@@ -332,15 +335,18 @@ function fnLoadFile(sPath, bDoNotRecord)
         var sTree = fnRenderFolderTree(goBase);
         if (!sTree)
             throw fnViewerError(L_TRANSFORM_FAILED);
-        fnShowLoadedTree(sTree);
         var sShort = "";
         try {
             sShort = oHelper.AbbreviateFileName(sPath) || "";
         } catch (e) {
         }
         document.title = sShort + L_TITLE_SUFFIX;
+        // Open from here on: the tree's first selection change lists the current folder.
         gbCollectionOpen = true;
+        fnShowLoadedTree(sTree);
     } catch (e) {
+        gbCollectionOpen = false;
+        fnCancelListTransfer();
         fnEmptyDocument(goBase);
         fnGetTreeHolder().innerHTML = "";
         fnGetQuilletHolder().innerHTML = "";
