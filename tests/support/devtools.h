@@ -56,7 +56,7 @@ public:
     }
 
     // The value of `expression` in the page (promises awaited); undefined when it failed.
-    QJsonValue evaluate(const QString &expression)
+    QJsonValue evaluate(const QString &expression, int timeoutMs = kWaitMs)
     {
         const int id = ++m_lastId;
         m_socket.sendTextMessage(QString::fromUtf8(QJsonDocument(QJsonObject{
@@ -65,7 +65,7 @@ public:
             {QStringLiteral("params"), QJsonObject{{QStringLiteral("expression"), expression},
                                                   {QStringLiteral("returnByValue"), true},
                                                   {QStringLiteral("awaitPromise"), true}}}}).toJson(QJsonDocument::Compact)));
-        turnUntil([this, id] { return m_answers.contains(id); }, kWaitMs);
+        turnUntil([this, id] { return m_answers.contains(id); }, timeoutMs);
         const QJsonObject result = m_answers.take(id).value(QStringLiteral("result")).toObject();
         if (result.contains(QStringLiteral("exceptionDetails")))
             return QJsonValue(QJsonValue::Undefined);

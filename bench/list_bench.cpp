@@ -1,0 +1,172 @@
+// How fast the viewer's fragment list answers on a large collection, in the real viewer: the time
+// from a folder selection until the first chunk of a folder of many fragments is painted, and the
+// markup of every fragment of the collection (the folder filter off), each beside the rebuild of an
+// empty folder measured in the same run (best of five each).
+//
+//   list_bench [--folders N] [--fragments M] [--large-folder L]
+//
+// Needs a display; without one run it under xvfb-run.
+
+#include "support/devtools.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+namespace {
+
+bool run(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(program, arguments);
+    const bool ok = process.waitForFinished(1200000) && process.exitStatus() == QProcess::NormalExit &&
+                    process.exitCode() == 0;
+    if (!ok)
+        std::fprintf(stderr, "%s failed\n", qPrintable(program));
+    return ok;
+}
+
+// Measured in the viewer's main page. Each figure is the best of five, in milliseconds.
+const char *kMeasure = R"JS(
+(async () => {
+  const tree = fnFrame('ktLeftFrame').document;
+  const holder = fnGetQuilletHolder();
+  const select = (uin) => tree.querySelector('li[UIN="' + uin + '"] > span').click();
+  const painted = () => new Promise((r) => requestAnimationFrame(() => setTimeout(r)));
+  // From the click until the first list content is painted.
+  const firstPaint = async (uin) => {
+    const start = performance.now();
+    select(uin);
+    await painted();
+    if (!holder.firstChild)
+      throw new Error('nothing was shown');
+    return performance.now() - start;
+  };
+  const best = async (times, measure) => {
+    let low = Infinity;
+    for (let i = 0; i < times; i++)
+      low = Math.min(low, await measure());
+    return low;
+  };
+  const large = fnGetDatabaseElement(goBase).getElementsByTagNameNS(cxbiNamespace, 'ktNODE')[0];
+  const empty = Array.from(goBase.getElementsByTagNameNS(cxbiNamespace, 'ktNODE')).find(
+    (folder) => !Array.from(folder.children).some((child) => child.nodeName == cxbiFRAGMENT));
+  const largeUIN = large.getAttribute('UIN'), emptyUIN = empty.getAttribute('UIN');
+  const figures = { largeFragments: fnListedFragments(goBase, largeUIN).length,
+                    allFragments: goBase.getElementsByTagNameNS(cxbiNamespace, 'ktFRAGMENT').length };
+  figures.emptyFolder = await best(5, () => firstPaint(emptyUIN));
+  // The large folder, each time coming from the empty one.
+  figures.largeFirstChunk = await best(5, async () => {
+    await firstPaint(emptyUIN);
+    return firstPaint(largeUIN);
+  });
+  figures.largeChunk = Array.from(holder.querySelectorAll('table.Fragment')).length;
+  const params = (uin) => ({ sFolderUIN: uin, nSortBy: gnSortBy, nSortDirection: gnSortDirection, oOptions: fnGetVisibilityOptions() });
+  figures.emptyRender = await best(5, async () => {
+    const start = performance.now();
+    fnRenderFragmentList(goBase, params(emptyUIN));
+    return performance.now() - start;
+  });
+  figures.allRender = await best(5, async () => {
+    const start = performance.now();
+    figures.allMarkupChars = fnRenderFragmentList(goBase, params(null)).length;
+    return performance.now() - start;
+  });
+  await firstPaint(emptyUIN);
+  // The filter off: every fragment, the first chunk painted.
+  figures.allFirstChunk = await best(5, async () => {
+    await firstPaint(emptyUIN);
+    const start = performance.now();
+    fnToggleFolderFilter();
+    await painted();
+    return performance.now() - start;
+  });
+  await firstPaint(emptyUIN);
+  return figures;
+})()
+)JS";
+
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QString folders = QStringLiteral("20000"), fragments = QStringLiteral("100000"), large = QStringLiteral("10000");
+    const QStringList arguments = QCoreApplication::arguments();
+    for (qsizetype i = 1; i + 1 < arguments.size(); i += 2) {
+        if (arguments.at(i) == u"--folders")
+            folders = arguments.at(i + 1);
+        else if (arguments.at(i) == u"--fragments")
+            fragments = arguments.at(i + 1);
+        else if (arguments.at(i) == u"--large-folder")
+            large = arguments.at(i + 1);
+    }
+
+    QTemporaryDir scratch;
+    const QString home = scratch.filePath(QStringLiteral("home")), collection = scratch.filePath(QStringLiteral("large.t-q"));
+    for (const char *folder : {"home", "registry", "runtime"})
+        QDir(scratch.path()).mkpath(QString::fromLatin1(folder));
+    QTcpServer probe; // a free port for the DevTools server
+    probe.listen(QHostAddress::LocalHost);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), home);
+    environment.insert(QStringLiteral("TAVRELO_REGISTRY_DIR"), scratch.filePath(QStringLiteral("registry")));
+    environment.insert(QStringLiteral("TAVRELO_RUNTIME_DIR"), scratch.filePath(QStringLiteral("runtime")));
+    environment.insert(QStringLiteral("TAVRELO_AUTOMATION"), scratch.filePath(QStringLiteral("answers.jsonl")));
+    environment.insert(QStringLiteral("QTWEBENGINE_REMOTE_DEBUGGING"), QStringLiteral("127.0.0.1:%1").arg(port));
+
+    if (!run(QStringLiteral(COLLECTION_GENERATOR), {QStringLiteral("--folders"), folders, QStringLiteral("--fragments"),
+                                                   fragments, QStringLiteral("--large-folder"), large, collection},
+             environment) ||
+        !run(QStringLiteral(REGSVR), {QStringLiteral("-s"), QStringLiteral(HELPERS)}, environment) ||
+        !run(QStringLiteral(CLIPVANE_LAUNCHER), {collection}, environment))
+        return 1;
+    std::printf("collection: %s folders, %s fragments, %s of them in one folder, %.1f MiB\n", qPrintable(folders),
+                qPrintable(fragments), qPrintable(large), static_cast<double>(QFile(collection).size()) / (1024.0 * 1024.0));
+
+    DevToolsPage viewer(port);
+    const bool open = turnUntil([&viewer] {
+        for (const QJsonObject &page : viewer.targets())
+            if (page.value(QStringLiteral("title")).toString().contains(QStringLiteral("large.t-q")))
+                return true;
+        return false;
+    }, 1200000);
+    if (!open || !viewer.attach(QStringLiteral("/TavTracker.hta"))) {
+        std::fprintf(stderr, "the viewer did not open the collection\n");
+        return 1;
+    }
+    const QJsonObject figures = viewer.evaluate(QString::fromUtf8(kMeasure), 1200000).toObject();
+    viewer.evaluate(QStringLiteral("window.close()"));
+    if (figures.isEmpty()) {
+        std::fprintf(stderr, "the viewer gave no figures\n");
+        return 1;
+    }
+    const double reference = figures.value(QStringLiteral("emptyFolder")).toDouble();
+    const double referenceRender = figures.value(QStringLiteral("emptyRender")).toDouble();
+    std::printf("%-58s %9.1f ms\n", "reference: select an empty folder, until painted", reference);
+    const auto row = [&](const char *what, double ms, double against) {
+        std::printf("%-58s %9.1f ms  %7.1fx\n", what, ms, ms / against);
+    };
+    row(qPrintable(QStringLiteral("select the folder of %1, first chunk (%2) painted")
+                       .arg(figures.value(QStringLiteral("largeFragments")).toInt())
+                       .arg(figures.value(QStringLiteral("largeChunk")).toInt())),
+        figures.value(QStringLiteral("largeFirstChunk")).toDouble(), reference);
+    row(qPrintable(QStringLiteral("filter off (%1 fragments), first chunk painted").arg(figures.value(QStringLiteral("allFragments")).toInt())),
+        figures.value(QStringLiteral("allFirstChunk")).toDouble(), reference);
+    std::printf("%-58s %9.3f ms\n", "reference: markup of an empty folder", referenceRender);
+    row(qPrintable(QStringLiteral("markup of every fragment (%1 MiB of text)")
+                       .arg(figures.value(QStringLiteral("allMarkupChars")).toDouble() / (1024.0 * 1024.0), 0, 'f', 1)),
+        figures.value(QStringLiteral("allRender")).toDouble(), reference);
+    std::printf("all figures (ms): %s\n", QJsonDocument(figures).toJson(QJsonDocument::Compact).constData());
+    return 0;
+}

@@ -1,0 +1,92 @@
+// Evaluated in the viewer's main page by the fragment-list tests: acts as a user does (clicks in
+// the tree, selections in the list) and reads the list back as the right frame shows it.
+window.listProbe = (() => {
+  const right = () => fnFrame('ktRightFrame');
+  const holder = () => fnGetQuilletHolder();
+  const tables = () => Array.from(holder().querySelectorAll('table.Fragment'));
+  const uins = () => tables().map((table) => table.getAttribute('UIN'));
+  const idle = () => FolderChangeTimer == -1 && GszHTML == '';
+  const table = (uin) => right().document.getElementById('id' + uin);
+  const expanded = () => tables().map((t) => {
+    const text = t.querySelector('.FragmentText');
+    return !!text && right().getComputedStyle(text).overflow == 'visible';
+  });
+
+  function selectFolder(uin) {
+    fnFrame('ktLeftFrame').document.querySelector('li[UIN="' + uin + '"] > span').click();
+  }
+
+  // Runs action and resolves once the list is complete with its arrivals: the number of
+  // fragments shown after each insertion and when, in ms from the action.
+  function watch(action) {
+    return new Promise((resolve) => {
+      const arrivals = [];
+      const start = performance.now();
+      const observer = new MutationObserver(() => {
+        arrivals.push({ count: tables().length, at: performance.now() - start });
+        if (idle()) {
+          observer.disconnect();
+          resolve(arrivals);
+        }
+      });
+      observer.observe(holder(), { childList: true });
+      action();
+    });
+  }
+
+  // Starts the long list of folder longUin and, as soon as its first chunk is in, chooses
+  // shortUin; resolves after three chunk periods with what arrived.
+  function interrupt(longUin, shortUin) {
+    return new Promise((resolve) => {
+      const seen = [];
+      const observer = new MutationObserver(() => {
+        seen.push(tables().length);
+        if (seen.length == 1)
+          selectFolder(shortUin);
+      });
+      observer.observe(holder(), { childList: true });
+      selectFolder(longUin);
+      setTimeout(() => {
+        observer.disconnect();
+        resolve({ seen: seen, uins: uins() });
+      }, 3 * kListChunkMs);
+    });
+  }
+
+  // What the list shows of one fragment.
+  function view(uin) {
+    const t = table(uin);
+    const one = (selector) => t.querySelector(selector);
+    const link = one('a.BaseURL');
+    return {
+      rows: Array.from(t.rows).map((row) => row.className),
+      cols: t.getAttribute('COLS'),
+      colWidths: Array.from(t.querySelectorAll('col')).map((col) => col.style.width),
+      fieldNames: Array.from(t.querySelectorAll('td.FieldTitle')).map((cell) => cell.firstChild.textContent),
+      toolsRow: one('.FragmentTools') ? one('.FragmentTools').closest('tr').className : null,
+      toolsCell: one('.FragmentTools') ? one('.FragmentTools').parentElement.className : null,
+      date: one('.Date') ? one('.Date').textContent : null,
+      title: one('.FragmentTitle') ? one('.FragmentTitle').textContent : null,
+      titleElements: one('.FragmentTitle') ? one('.FragmentTitle').children.length : 0,
+      textHTML: one('.FragmentText') ? one('.FragmentText').innerHTML : null,
+      comment: one('.FragmentComment') ? one('.FragmentComment').textContent : null,
+      commentElements: one('.FragmentComment') ? one('.FragmentComment').children.length : 0,
+      href: link ? link.getAttribute('href') : null,
+      linkText: link ? link.textContent : null,
+    };
+  }
+
+  // Selects from the middle of the text of the fragment at index `from` to the middle of that at `to`.
+  function selectAcross(from, to) {
+    const textOf = (i) => tables()[i].querySelector('.FragmentText').firstChild;
+    const range = right().document.createRange();
+    range.setStart(textOf(from), 4);
+    range.setEnd(textOf(to), 4);
+    const selection = right().getSelection();
+    selection.removeAllRanges();
+    selection.addRange(range);
+  }
+
+  return { right, holder, tables, uins, idle, table, expanded, selectFolder, watch, interrupt, view, selectAcross };
+})();
+true;
