@@ -5,7 +5,7 @@ window.listProbe = (() => {
   const holder = () => fnGetQuilletHolder();
   const tables = () => Array.from(holder().querySelectorAll('table.Fragment'));
   const uins = () => tables().map((table) => table.getAttribute('UIN'));
-  const idle = () => FolderChangeTimer == -1 && GszHTML == '';
+  const idle = () => FolderChangeTimer == -1 && goQueuedList === null;
   const table = (uin) => right().document.getElementById('id' + uin);
   const expanded = () => tables().map((t) => {
     const text = t.querySelector('.FragmentText');

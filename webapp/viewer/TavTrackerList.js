@@ -14,7 +14,9 @@ var arSortDirections = ["Sort &Ascending", "Sort D&escending"];
 var gnSortBy = -1;
 var gnSortDirection = -1;
 var FolderChangeTimer = -1;
-var GszHTML = "";           // list markup still waiting to be inserted
+// The list being inserted in chunks: {aFragments, nNext, oOptions}; null when none. A chunk's
+// markup is made when it is inserted, so that a long list never holds the window up.
+var goQueuedList = null;
 var kListChunk = 20;        // fragments a chunk
 var kListChunkMs = 200;
 var kListChunkedFrom = 10;  // shorter lists are inserted whole
@@ -31,19 +33,7 @@ function fnCancelListTransfer()
     if (FolderChangeTimer != -1)
         clearTimeout(FolderChangeTimer);
     FolderChangeTimer = -1;
-    GszHTML = "";
-}
-
-// The position just after the n-th rule of sMarkup, or -1 when it holds fewer.
-function fnEndOfRule(sMarkup, n)
-{
-    var nAt = -1;
-    for (var i = 0; i < n; i++) {
-        nAt = sMarkup.indexOf(cklRule, nAt + 1);
-        if (nAt < 0)
-            return -1;
-    }
-    return nAt + cklRule.length;
+    goQueuedList = null;
 }
 
 function OnFolderChanged()
@@ -64,21 +54,21 @@ function OnFolderChanged()
         fnGetDatabaseElement(goBase).setAttribute(cxbiAttCurrentNode, String(goCurrentFolderUIN));
     if (gnSortBy == -1 || gnSortDirection == -1)
         fnInitSortMode();
-    var sMarkup = fnRenderFragmentList(goBase, {
+    var aFragments = fnListFragments(goBase, {
         sFolderUIN: gbFilterByFolder ? String(goCurrentFolderUIN) : null,
         nSortBy: gnSortBy,
         nSortDirection: gnSortDirection,
-        oOptions: fnGetVisibilityOptions(),
     });
+    var oOptions = fnGetVisibilityOptions();
     fnFrame("ktRightFrame").getSelection().removeAllRanges();
-    if (!sMarkup) {
+    if (!aFragments.length) {
         oHolder.innerHTML = "<DIV class=\"NoQuillet\">" + L_NO_CITATIONS + "</DIV>";
         fnHideWaitCursor();
-    } else if (fnEndOfRule(sMarkup, kListChunkedFrom) > 0) {
-        GszHTML = sMarkup;
+    } else if (aFragments.length >= kListChunkedFrom) {
+        goQueuedList = { aFragments: aFragments, nNext: 0, oOptions: oOptions };
         fnTransferItem();
     } else {
-        oHolder.innerHTML = sMarkup;
+        oHolder.innerHTML = fnRenderFragments(aFragments, 0, aFragments.length, oOptions);
         fnHideWaitCursor();
     }
 }
@@ -89,15 +79,16 @@ function fnTransferItem()
     if (FolderChangeTimer != -1)
         clearTimeout(FolderChangeTimer);
     FolderChangeTimer = -1;
-    var oHolder = fnGetQuilletHolder();
-    var nEnd = fnEndOfRule(GszHTML, kListChunk);
-    if (nEnd > 0) {
-        oHolder.insertAdjacentHTML("beforeend", GszHTML.substring(0, nEnd));
-        GszHTML = GszHTML.substring(nEnd);
+    var oQueue = goQueuedList;
+    if (!oQueue)
+        return;
+    var nTo = Math.min(oQueue.nNext + kListChunk, oQueue.aFragments.length);
+    fnGetQuilletHolder().insertAdjacentHTML("beforeend", fnRenderFragments(oQueue.aFragments, oQueue.nNext, nTo, oQueue.oOptions));
+    oQueue.nNext = nTo;
+    if (nTo < oQueue.aFragments.length) {
         FolderChangeTimer = setTimeout(fnTransferItem, kListChunkMs);
     } else {
-        oHolder.insertAdjacentHTML("beforeend", GszHTML);
-        GszHTML = "";
+        goQueuedList = null;
         fnHideWaitCursor();
     }
 }

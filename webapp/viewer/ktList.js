@@ -5,13 +5,19 @@
 // a line break. A source address becomes a live link only for the schemes the desktop opens.
 
 var cklLineBreakMark = "!BR/!";
-var cklRule = "<HR>";
 
 // The sort keys (attribute names) and directions, by index.
 var arAttributeNames = ["@" + cxbiAttName, "@" + cxbiAttDate, "@" + cxbiAttText, "@" + cxbiAttComment, "@" + cxbiAttURL];
 var arDirectionSigns = ["+", "-"];
 
+// Texts compare as the user's language orders them; creation dates (16 digits) as plain text,
+// which is their chronological order.
 var goListCollator = new Intl.Collator(undefined, { sensitivity: "variant" });
+var goListDateFormat = new Intl.DateTimeFormat(undefined, { year: "numeric", month: "numeric", day: "numeric",
+                                                            hour: "numeric", minute: "numeric", second: "numeric" });
+
+function fnCompareText(a, b) { return goListCollator.compare(a, b); }
+function fnComparePlain(a, b) { return a < b ? -1 : a > b ? 1 : 0; }
 
 function fnSortExpression(nSortBy, nSortDirection)
 {
@@ -25,11 +31,12 @@ function fnSortFragments(aFragments, nSortBy, nSortDirection)
 {
     var sAttribute = arAttributeNames[nSortBy].substring(1);
     var nSign = nSortDirection == 1 ? -1 : 1;
+    var fnCompare = sAttribute == cxbiAttDate ? fnComparePlain : fnCompareText;
     var aKeyed = new Array(aFragments.length);
     for (var i = 0; i < aFragments.length; i++)
         aKeyed[i] = { key: aFragments[i].getAttribute(sAttribute) || "", index: i, element: aFragments[i] };
     aKeyed.sort(function (a, b) {
-        return nSign * goListCollator.compare(a.key, b.key) || a.index - b.index;
+        return nSign * fnCompare(a.key, b.key) || a.index - b.index;
     });
     return aKeyed.map(function (o) { return o.element; });
 }
@@ -70,7 +77,7 @@ function fnIsLiveAddress(sAddress)
 function fnListDate(sCreationDate)
 {
     var oDate = new Date(Number(sCreationDate));
-    return isNaN(oDate.getTime()) ? sCreationDate : oDate.toLocaleString();
+    return isNaN(oDate.getTime()) ? sCreationDate : goListDateFormat.format(oDate);
 }
 
 function fnEditButton(sTitle)
@@ -136,16 +143,29 @@ function fnRenderFragment(oFragment, oOptions)
             "name=\"BaseURL\" id=\"BaseURL\"" + (bLive ? " HREF=\"" + sHref + "\"" : "") + ">" + fnListText(sURL) + "</A></DIV>",
             oOptions);
     }
-    return sTable + "</TABLE>" + cklRule;
+    return sTable + "</TABLE><HR>";
 }
 
-// The list's markup: oParams.sFolderUIN (null for every fragment of the collection),
-// oParams.nSortBy, oParams.nSortDirection and oParams.oOptions (the visibility options).
+// The fragments of a list in its order: oParams.sFolderUIN (null for every fragment of the
+// collection), oParams.nSortBy and oParams.nSortDirection.
+function fnListFragments(oBase, oParams)
+{
+    return fnSortFragments(fnListedFragments(oBase, oParams.sFolderUIN), oParams.nSortBy, oParams.nSortDirection);
+}
+
+// The markup of aFragments[nFrom] up to (not including) aFragments[nTo], with the visibility
+// options oOptions.
+function fnRenderFragments(aFragments, nFrom, nTo, oOptions)
+{
+    var aParts = new Array(nTo - nFrom);
+    for (var i = nFrom; i < nTo; i++)
+        aParts[i - nFrom] = fnRenderFragment(aFragments[i], oOptions);
+    return aParts.join("");
+}
+
+// The whole list's markup; oParams as for fnListFragments, with oParams.oOptions.
 function fnRenderFragmentList(oBase, oParams)
 {
-    var aFragments = fnSortFragments(fnListedFragments(oBase, oParams.sFolderUIN), oParams.nSortBy, oParams.nSortDirection);
-    var aParts = new Array(aFragments.length);
-    for (var i = 0; i < aFragments.length; i++)
-        aParts[i] = fnRenderFragment(aFragments[i], oParams.oOptions);
-    return aParts.join("");
+    var aFragments = fnListFragments(oBase, oParams);
+    return fnRenderFragments(aFragments, 0, aFragments.length, oParams.oOptions);
 }

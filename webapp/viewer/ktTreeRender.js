@@ -4,10 +4,11 @@
 
 var kTreeTrue = "1", kTreeFalse = "0";
 
+var kTreeEntities = { "&": "&amp;", "<": "&lt;", ">": "&gt;", "\"": "&quot;" };
+
 function fnTreeEscape(sText)
 {
-    return String(sText === null || sText === undefined ? "" : sText)
-        .replace(/&/g, "&amp;").replace(/</g, "&lt;").replace(/>/g, "&gt;").replace(/"/g, "&quot;");
+    return String(sText === null || sText === undefined ? "" : sText).replace(/[&<>"]/g, function (c) { return kTreeEntities[c]; });
 }
 
 // The folders directly under `oElement`, in the order the outline shows them: under the root
