@@ -153,6 +153,7 @@ int main(int argc, char *argv[])
     }
     const QJsonObject figures = viewer.evaluate(QString::fromUtf8(kMeasure), 1200000).toObject();
     viewer.evaluate(QStringLiteral("window.close()"));
+    turnUntil([&viewer] { return viewer.targets().isEmpty(); }, 60000); // its files are gone before the folder
     if (figures.isEmpty() || figures.contains(QStringLiteral("error"))) {
         std::fprintf(stderr, "the viewer gave no figures: %s\n", qPrintable(figures.value(QStringLiteral("error")).toString()));
         return 1;
