@@ -58,18 +58,25 @@ public:
     // The value of `expression` in the page (promises awaited); undefined when it failed.
     QJsonValue evaluate(const QString &expression, int timeoutMs = kWaitMs)
     {
-        const int id = ++m_lastId;
-        m_socket.sendTextMessage(QString::fromUtf8(QJsonDocument(QJsonObject{
-            {QStringLiteral("id"), id},
-            {QStringLiteral("method"), QStringLiteral("Runtime.evaluate")},
-            {QStringLiteral("params"), QJsonObject{{QStringLiteral("expression"), expression},
-                                                  {QStringLiteral("returnByValue"), true},
-                                                  {QStringLiteral("awaitPromise"), true}}}}).toJson(QJsonDocument::Compact)));
-        turnUntil([this, id] { return m_answers.contains(id); }, timeoutMs);
-        const QJsonObject result = m_answers.take(id).value(QStringLiteral("result")).toObject();
+        const QJsonObject result = call(QStringLiteral("Runtime.evaluate"),
+                                        QJsonObject{{QStringLiteral("expression"), expression},
+                                                    {QStringLiteral("returnByValue"), true},
+                                                    {QStringLiteral("awaitPromise"), true}},
+                                        timeoutMs);
         if (result.contains(QStringLiteral("exceptionDetails")))
             return QJsonValue(QJsonValue::Undefined);
         return result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value"));
+    }
+
+    // Any method of the protocol (Input.dispatchKeyEvent, ...): its result, empty when it failed.
+    QJsonObject call(const QString &method, const QJsonObject &params, int timeoutMs = kWaitMs)
+    {
+        const int id = ++m_lastId;
+        m_socket.sendTextMessage(QString::fromUtf8(QJsonDocument(QJsonObject{
+            {QStringLiteral("id"), id}, {QStringLiteral("method"), method}, {QStringLiteral("params"), params}})
+                                                       .toJson(QJsonDocument::Compact)));
+        turnUntil([this, id] { return m_answers.contains(id); }, timeoutMs);
+        return m_answers.take(id).value(QStringLiteral("result")).toObject();
     }
 
 private:

@@ -87,6 +87,19 @@ window.listProbe = (() => {
     selection.addRange(range);
   }
 
-  return { right, holder, tables, uins, idle, table, expanded, selectFolder, watch, interrupt, view, selectAcross };
+  // Clicks the edit button of a fragment's row; the edit box that opened.
+  function edit(uin, rowClass) {
+    table(uin).querySelector('tr.' + rowClass + ' img.ChangeButton').click();
+    const box = right().document.getElementById('RenameEdit');
+    return box ? { height: box.getBoundingClientRect().height, focused: right().document.activeElement === box, value: box.value } : null;
+  }
+
+  // The middle of an element of the list in the window's coordinates, for real mouse events.
+  function centre(element) {
+    const frame = document.getElementById('ktRightFrame').getBoundingClientRect(), box = element.getBoundingClientRect();
+    return { x: Math.round(frame.left + box.left + box.width / 2), y: Math.round(frame.top + box.top + box.height / 2) };
+  }
+
+  return { right, holder, tables, uins, idle, table, expanded, selectFolder, watch, interrupt, view, selectAcross, edit, centre };
 })();
 true;

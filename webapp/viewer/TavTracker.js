@@ -528,7 +528,7 @@ function fnSamePath(sOne, sTwo)
 function fnOnFileChange()
 {
     var sPath = fnGetHelperObject().FileChangeFilePath;
-    if (gsCurrentPath && fnSamePath(sPath, gsCurrentPath))
+    if (gsCurrentPath && fnSamePath(sPath, gsCurrentPath) && !fnAcceptOpenEdit())
         fnLoadFile(gsCurrentPath);
 }
 

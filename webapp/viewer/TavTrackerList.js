@@ -21,10 +21,7 @@ var kListChunk = 20;        // fragments a chunk
 var kListChunkMs = 200;
 var kListChunkedFrom = 10;  // shorter lists are inserted whole
 
-// Dialog modes of the visibility options.
-var cvoDB = 1;
-var cvoHTMLExport = 2;
-var goVisibilityOptions = null;
+var goVisibilityOptions = null; // the visibility options, read at the first list
 
 // ---- Rebuilding the list -------------------------------------------------------------------------
 

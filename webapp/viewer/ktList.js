@@ -73,6 +73,15 @@ function fnIsLiveAddress(sAddress)
     return /^(https?|ftp|mailto):/i.test(sAddress);
 }
 
+// The link of a source address. An address of any other scheme than the desktop opens
+// (javascript:, file:, ...) is an anchor without a target address: it reads as text and does
+// nothing.
+function fnAddressLink(sURL)
+{
+    return "<A target=\"_blank\" class=\"BaseURL\" name=\"BaseURL\" id=\"BaseURL\"" +
+        (fnIsLiveAddress(sURL) ? " HREF=\"" + fnTreeEscape(sURL) + "\"" : "") + ">" + fnListText(sURL) + "</A>";
+}
+
 // A creation date (milliseconds as decimal digits) as the local date and time.
 function fnListDate(sCreationDate)
 {
@@ -133,16 +142,10 @@ function fnRenderFragment(oFragment, oOptions)
         sTable += fnFragmentRow("Comment", "Comment: ", sToolsRow == "Comment", fnEditButton("Edit"),
             "<DIV class=\"FragmentComment\" id=\"FragmentComment\">" + fnListText(oFragment.getAttribute(cxbiAttComment)) +
             "</DIV>", oOptions);
-    if (oOptions.bShowURL) {
-        // An address of any other scheme (javascript:, file:, ...) is an anchor without a target
-        // address: it reads as text and does nothing.
-        var sHref = fnTreeEscape(sURL);
-        var bLive = fnIsLiveAddress(sURL);
+    if (oOptions.bShowURL)
         sTable += fnFragmentRow("BaseURL", " From: ", sToolsRow == "BaseURL", fnEditButton("Edit "),
-            "<DIV class=\"BaseURLText\" id=\"BaseURLText\" HREF=\"" + sHref + "\"><A target=\"_blank\" class=\"BaseURL\" " +
-            "name=\"BaseURL\" id=\"BaseURL\"" + (bLive ? " HREF=\"" + sHref + "\"" : "") + ">" + fnListText(sURL) + "</A></DIV>",
+            "<DIV class=\"BaseURLText\" id=\"BaseURLText\" HREF=\"" + fnTreeEscape(sURL) + "\">" + fnAddressLink(sURL) + "</DIV>",
             oOptions);
-    }
     return sTable + "</TABLE><HR>";
 }
 
