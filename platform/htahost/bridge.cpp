@@ -9,6 +9,7 @@
 #include "userrequests.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -33,6 +34,19 @@ void answer(const Job &job, const CallResult &result)
         replyError(job, result.hr, result.description);
     else
         replyResult(job, result.result);
+}
+
+// The help a page asks for. The desktop has no viewer for compiled help files: when the file is
+// one of those, or is missing, the HTML guide of the same name beside it is shown instead.
+QString helpTarget(const QString &target)
+{
+    if (!QDir::isAbsolutePath(target))
+        return target;
+    const QFileInfo requested(target);
+    if (requested.isFile() && requested.suffix().compare(u"chm", Qt::CaseInsensitive) != 0)
+        return target;
+    const QString guide = requested.dir().filePath(requested.completeBaseName() + QStringLiteral(".html"));
+    return QFileInfo(guide).isFile() ? guide : target;
 }
 
 CallResult malformed(const QString &method)
@@ -93,7 +107,7 @@ void dispatch(HostPage *page, const QString &method, const QJsonObject &call, co
         Printing::print(window, window->profile(), text("html").toString(), QUrl(text("url").toString()),
                         [job](const CallResult &result) { answer(job, result); });
     } else if (method == u"help") {
-        const QString target = text("target").toString();
+        const QString target = helpTarget(text("target").toString());
         const QUrl url = QDir::isAbsolutePath(target) ? QUrl::fromLocalFile(target) : QUrl(target);
         if (url.isLocalFile() || isOutsideAddress(url))
             openOutside(url);

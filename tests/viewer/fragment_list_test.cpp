@@ -40,7 +40,7 @@ TEST_F(FragmentList, ListsArriveInChunksAFolderChangeStopsThemAndTheFilterCanBeT
     EXPECT_EQ(shownUINs(), uinList({109, 108, 107, 106, 105, 104, 103, 102, 101}));
 
     // Filter off: every fragment of the collection in one sequence, newest first.
-    const QJsonArray all = js(str("listProbe.watch(() => fnFrame('ktToolBars').document.getElementById('ktsFolderFilter').click())"))
+    const QJsonArray all = js(str("listProbe.watch(() => listProbe.press('ktsFolderFilter'))"))
                                .toArray();
     ASSERT_FALSE(all.isEmpty());
     EXPECT_EQ(all.last().toObject().value(str("count")).toInt(), kAllFragments);

@@ -107,7 +107,7 @@ TEST_F(FragmentOps, SelectedFragmentsAreDeletedAfterTheRightQuestion)
     const QStringList shown = shownUINs();
     ASSERT_EQ(shown.size(), 9);
     // Three selected fragments: the plural question, then they are gone from list and file.
-    js(str("listProbe.selectAcross(0, 2); fnFrame('ktToolBars').document.getElementById('ktsDeleteFragments').click()"));
+    js(str("listProbe.selectAcross(0, 2); listProbe.press('ktsDeleteFragments')"));
     EXPECT_EQ(messages().last(), str("Are you sure that you want to delete selected citations?"));
     EXPECT_EQ(shownUINs(), shown.mid(3));
     for (const QString &uin : shown.mid(0, 3))

@@ -100,6 +100,13 @@ window.listProbe = (() => {
     return { x: Math.round(frame.left + box.left + box.width / 2), y: Math.round(frame.top + box.top + box.height / 2) };
   }
 
-  return { right, holder, tables, uins, idle, table, expanded, selectFolder, watch, interrupt, view, selectAcross, edit, centre };
+  // Presses and releases a toolbar button, which runs its command.
+  function press(id) {
+    const button = fnFrame('ktToolBars').document.getElementById(id);
+    for (const type of ['mousedown', 'mouseup'])
+      button.dispatchEvent(new MouseEvent(type, { button: 0, bubbles: true }));
+  }
+
+  return { right, holder, tables, uins, idle, table, expanded, selectFolder, watch, interrupt, view, selectAcross, edit, centre, press };
 })();
 true;

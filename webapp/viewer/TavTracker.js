@@ -13,6 +13,7 @@ var L_OPEN_TITLE = "Open";
 var L_TITLE_SUFFIX = " - Tavrelo Clipvane";
 var L_HIDE_TREE = "Hide Folders Tree Pane";
 var L_SHOW_TREE = "Show Folders Tree Pane";
+var L_NOT_AVAILABLE = "This command is not available in this version.";
 
 // ---- Shell state ---------------------------------------------------------------------------------
 
@@ -113,8 +114,9 @@ function fnSetupTitleBar()
     }
 }
 
-// The toolbars: plain buttons for Open and its recent-files arrow, the folder filter, the text
-// expansion, the sort menu and the visibility options; the others come with their commands.
+// The toolbars: every button starts enabled and up (the filter button shows the filter as it
+// is), out of keyboard navigation; a button whose command this version lacks says so. Tried
+// again after 50 ms until the toolbar page and its helper object are there.
 function fnSetupToolBar()
 {
     if (bWontWork)
@@ -123,14 +125,57 @@ function fnSetupToolBar()
         clearTimeout(ToolBarSetupTimer);
     ToolBarSetupTimer = -1;
     try {
-        // Ready once the toolbars page and its helper object are there.
         if (!fnGetMainToolbar() || !fnGetHelperObject())
             throw new Error("the toolbars are not ready");
-        fnSyncShowHideButton();
         fnInitSortMode();
+        var aButtons = fnToolbarButtons();
+        for (var i = 0; i < aButtons.length; i++) {
+            var oButton = aButtons[i];
+            if (oButton.kt_toolbar_button !== 1)
+                throw new Error("the toolbar buttons are not ready");
+            if (!fnGetMainToolbar().contains(oButton)) { // the left and right toolbars
+                oButton.kt_disabled = 0;
+                oButton.kt_state = 0;
+            }
+            if (fnGetBrowserVersion() >= 5.5)
+                oButton.tabIndex = -1;
+            var aCommand = /^top\.(\w+)\(/.exec(oButton.kt_onclick);
+            if (aCommand && typeof window[aCommand[1]] != "function")
+                oButton.kt_onclick = "top.fnCommandNotAvailable()";
+        }
+        fnSyncFilterButton();
+        fnSyncShowHideButton();
     } catch (e) {
         ToolBarSetupTimer = setTimeout(fnSetupToolBar, 50);
     }
+}
+
+function fnToolbarButtons()
+{
+    return Array.prototype.slice.call(fnFrame("ktToolBars").document.querySelectorAll("img.ToolbarButton"));
+}
+
+function fnToolbarButton(sId)
+{
+    try {
+        var oButton = fnFrame("ktToolBars").document.getElementById(sId);
+        return oButton && oButton.kt_toolbar_button === 1 ? oButton : null;
+    } catch (e) {
+        return null;
+    }
+}
+
+// Ends the stuck look of a button (and its partner) once its menu or dialog has closed.
+function fnUnstickButton(sId)
+{
+    var oButton = fnToolbarButton(sId);
+    if (oButton)
+        oButton.kt_unstick();
+}
+
+function fnCommandNotAvailable()
+{
+    alert(L_NOT_AVAILABLE);
 }
 
 function fnSetupLeftFrame()
@@ -279,15 +324,26 @@ function fnToggleShowHideFoldersTree()
     fnRestoreSplitterPosition();
 }
 
-// The toolbar's show/hide button arrives with the toolbars; until then there is nothing to show.
+// The show/hide button's images and tooltip follow the folder pane.
 function fnSyncShowHideButton()
 {
-    try {
-        var oButton = fnFrame("ktToolBars").document.getElementById("ktsFoldersTreeShowHide");
-        if (oButton)
-            oButton.title = fnIsFolderTreeVisible() ? L_HIDE_TREE : L_SHOW_TREE;
-    } catch (e) {
-    }
+    var oButton = fnToolbarButton("ktsFoldersTreeShowHide");
+    if (!oButton)
+        return;
+    var bVisible = fnIsFolderTreeVisible();
+    var sImage = bVisible ? "FolderTreeHide" : "FolderTreeShow";
+    oButton.title = bVisible ? L_HIDE_TREE : L_SHOW_TREE;
+    oButton.setAttribute("activesrc", sImage + ".gif");
+    oButton.setAttribute("graysrc", sImage + "_g.gif");
+    oButton.kt_state = oButton.kt_state; // redraws with the new images
+}
+
+// The filter button is down while the filter is off.
+function fnSyncFilterButton()
+{
+    var oButton = fnToolbarButton("ktsFolderFilter");
+    if (oButton)
+        oButton.kt_state = gbFilterByFolder ? 0 : 1;
 }
 
 // ---- Loading a collection ------------------------------------------------------------------------
@@ -402,6 +458,7 @@ function fnOnTreeSelectionChange()
     if (oTree && oTree.GetCurrentNodeUIN)
         goCurrentFolderUIN = oTree.GetCurrentNodeUIN();
     gbFilterByFolder = true;
+    fnSyncFilterButton();
     if (typeof OnFolderChanged == "function")
         OnFolderChanged();
 }
@@ -409,6 +466,7 @@ function fnOnTreeSelectionChange()
 function fnToggleFolderFilter()
 {
     gbFilterByFolder = !gbFilterByFolder;
+    fnSyncFilterButton();
     if (typeof OnFolderChanged == "function")
         OnFolderChanged();
 }
@@ -417,6 +475,7 @@ function fnToggleFolderFilter()
 
 function fnOpenFile()
 {
+    fnUnstickButton("OpenButton");
     try {
         if (!fnBrowseForFile(gsCurrentPath, L_OPEN_TITLE))
             return;
@@ -449,10 +508,15 @@ function fnShowRecentList()
             return;
         }
         var oPoint = fnScreenPointBelow(fnFrame("ktToolBars"), "OpenButton");
-        var nChoice = fnTrackPopupMenu(oPoint, function (oHelper) {
-            for (var i = 0; i < aRecent.length; i++)
-                oHelper.PopupMenuAppendPathItem(aRecent[i], i + 1, 1, 0);
-        });
+        var nChoice;
+        try {
+            nChoice = fnTrackPopupMenu(oPoint, function (oHelper) {
+                for (var i = 0; i < aRecent.length; i++)
+                    oHelper.PopupMenuAppendPathItem(aRecent[i], i + 1, 1, 0);
+            });
+        } finally {
+            fnUnstickButton("OpenButton");
+        }
         if (nChoice >= 1 && nChoice <= aRecent.length) {
             fnTouchCurrentCollection();
             goCurrentFolderUIN = -1;
@@ -490,9 +554,41 @@ function fnTrackPopupMenu(oPoint, fnFill)
     }
 }
 
+// With no recent files there is no menu: the buttons go back to their flat look.
 function fnMouseOutOfButton()
 {
     gnMouseOutTimer = -1;
+    var oButton = fnToolbarButton("OpenButton"), oArrow = fnToolbarButton("ShowPreviousFiles");
+    if (oButton)
+        oButton.kt_unstick();
+    if (oButton)
+        oButton.kt_mouseout();
+    if (oArrow)
+        oArrow.kt_mouseout();
+}
+
+// ---- General commands ----------------------------------------------------------------------------
+
+// Prints the list: whole fragments, without the buttons (the list's print rules).
+function fnPrint()
+{
+    var oFrame = fnFrame("ktRightFrame");
+    oFrame.fnExpandSelection();
+    oFrame.focus();
+    oFrame.print();
+}
+
+function fnFind()
+{
+    setTimeout(function () {
+        fnFrame("ktRightFrame").focus();
+        fnGetHelperObject().DoCauseFind();
+    }, 500);
+}
+
+function fnShowAbout()
+{
+    window.showModalDialog("ktAbout.htm", oHTA.version, "help:no; resizable:no; status:no; center:yes; dialogHeight:386px; dialogWidth:500px;");
 }
 
 // ---- The change protocol -------------------------------------------------------------------------

@@ -98,13 +98,18 @@ function fnSortModeSelect()
         var nSortBy = gnSortBy == -1 ? 1 : gnSortBy;
         var nDirection = gnSortDirection == -1 ? 0 : gnSortDirection;
         var oPoint = fnScreenPointBelow(fnFrame("ktToolBars"), "ktsSortModes");
-        var nChoice = fnTrackPopupMenu(oPoint, function (oHelper) {
-            for (var i = 0; i < arSortFields.length; i++)
-                oHelper.PopupMenuAppendItem(arSortFields[i], i + 1, 1, i == nSortBy ? 1 : 0);
-            oHelper.PopupMenuAppendSeparator();
-            for (var j = 0; j < arSortDirections.length; j++)
-                oHelper.PopupMenuAppendItem(arSortDirections[j], arSortFields.length + j + 1, 1, j == nDirection ? 1 : 0);
-        }) - 1;
+        var nChoice;
+        try {
+            nChoice = fnTrackPopupMenu(oPoint, function (oHelper) {
+                for (var i = 0; i < arSortFields.length; i++)
+                    oHelper.PopupMenuAppendItem(arSortFields[i], i + 1, 1, i == nSortBy ? 1 : 0);
+                oHelper.PopupMenuAppendSeparator();
+                for (var j = 0; j < arSortDirections.length; j++)
+                    oHelper.PopupMenuAppendItem(arSortDirections[j], arSortFields.length + j + 1, 1, j == nDirection ? 1 : 0);
+            }) - 1;
+        } finally {
+            fnUnstickButton("ktsSortModes");
+        }
         if (nChoice >= 0 && nChoice < arSortFields.length)
             fnSortBy(nChoice, -1, true);
         else if (nChoice >= arSortFields.length && nChoice < arSortFields.length + arSortDirections.length)
