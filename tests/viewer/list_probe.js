@@ -101,12 +101,21 @@ window.listProbe = (() => {
   }
 
   // Presses and releases a toolbar button, which runs its command.
-  function press(id) {
-    const button = fnFrame('ktToolBars').document.getElementById(id);
+  function press(which) {
     for (const type of ['mousedown', 'mouseup'])
-      button.dispatchEvent(new MouseEvent(type, { button: 0, bubbles: true }));
+      button(which).dispatchEvent(new MouseEvent(type, { button: 0, bubbles: true }));
   }
 
-  return { right, holder, tables, uins, idle, table, expanded, selectFolder, watch, interrupt, view, selectAcross, edit, centre, press };
+  // A toolbar button by id or CSS selector, its middle in the window's coordinates, and the looks
+  // of buttons (flat, raised, sunken, stuck).
+  const button = (which) => fnFrame('ktToolBars').document.querySelector(/^[A-Za-z]\w*$/.test(which) ? '#' + which : which);
+  function buttonAt(which) {
+    const frame = document.getElementById('ktToolBars').getBoundingClientRect(), box = button(which).getBoundingClientRect();
+    return { x: Math.round(frame.left + box.left + box.width / 2), y: Math.round(frame.top + box.top + box.height / 2) };
+  }
+  const looks = (...which) => which.map((w) => button(w).getAttribute('kt_look')).join(' ');
+
+  return { right, holder, tables, uins, idle, table, expanded, selectFolder, watch, interrupt, view, selectAcross, edit, centre, press,
+           button, buttonAt, looks };
 })();
 true;
