@@ -16,6 +16,8 @@
 #include <QMenu>
 #include <QPointer>
 
+#include <algorithm>
+
 #include <dlfcn.h>
 
 using namespace tavrelo::registry;
@@ -74,9 +76,17 @@ HRESULT Quillet::SetupDefaultMailClient(std::int32_t *result)
     RegKey clients;
     if (RegKey::open(HKEY_LOCAL_MACHINE, QLatin1String(mail::kClientsKey), KEY_READ, &clients) != ERROR_SUCCESS)
         return S_OK;
-    const QString defaultKey = mail::defaultClientKey(clients.handle());
+    QString defaultKey = mail::defaultClientKey(clients.handle());
     if (defaultKey.isEmpty())
         return S_OK;
+    // Key names match without regard to case; a client named by its key is named as the key is
+    // spelt, as in the menu.
+    const QStringList subKeys = clients.subKeys();
+    const auto stored = std::find_if(subKeys.cbegin(), subKeys.cend(), [&](const QString &name) {
+        return name.compare(defaultKey, Qt::CaseInsensitive) == 0;
+    });
+    if (stored != subKeys.cend())
+        defaultKey = *stored;
     if (const std::optional<mail::Client> client = mail::readClient(clients.handle(), defaultKey)) {
         m_mailClientName = client->displayName;
         m_mailClientLibrary = client->libraryPath;
