@@ -64,6 +64,15 @@ QByteArray shownNameOf(const QByteArray &path)
     return path.mid(std::max(path.lastIndexOf('/'), path.lastIndexOf('\\')) + 1);
 }
 
+// A stored string as a property's value: an empty string, never a null one, when none is stored.
+HRESULT storedText(const QString &text, QString *value)
+{
+    if (!value)
+        return E_POINTER;
+    *value = text.isNull() ? QStringLiteral("") : text;
+    return S_OK;
+}
+
 } // namespace
 
 HRESULT Quillet::SetupDefaultMailClient(std::int32_t *result)
@@ -143,18 +152,12 @@ HRESULT Quillet::ShowMailClientsMenu(std::int32_t x, std::int32_t y, const QStri
 
 HRESULT Quillet::get_MailClientName(QString *name)
 {
-    if (!name)
-        return E_POINTER;
-    *name = m_mailClientName.isNull() ? QStringLiteral("") : m_mailClientName;
-    return S_OK;
+    return storedText(m_mailClientName, name);
 }
 
 HRESULT Quillet::get_MailClientDLLPath(QString *path)
 {
-    if (!path)
-        return E_POINTER;
-    *path = m_mailClientLibrary.isNull() ? QStringLiteral("") : m_mailClientLibrary;
-    return S_OK;
+    return storedText(m_mailClientLibrary, path);
 }
 
 HRESULT Quillet::SendFileToMailClient(const QString &filePath, const QString &clientName, const QString &libraryPath,

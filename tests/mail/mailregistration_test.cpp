@@ -8,6 +8,7 @@
 #include "support/scratchregistry.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QMap>
 
 using namespace tavrelo::registry;
@@ -157,4 +158,21 @@ TEST_F(MailRegistration, entriesOfOthersStayAndStaleOnesOfOursGo)
     EXPECT_EQ(mailKey(), others) << "Thunderbird is gone; the default of another's client stays";
     regsvr({QStringLiteral("-u")});
     EXPECT_EQ(mailKey(), others);
+}
+
+TEST_F(MailRegistration, aUserWhoMayNotChangeTheMachineHiveRegistersWithoutMailClients)
+{
+    // The machine hive's folder is one that nobody may create, root included (sysfs).
+    qunsetenv("TAVRELO_REGISTRY_DIR");
+    qputenv("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("config")).toUtf8());
+    qputenv("XDG_CONFIG_DIRS", "/sys/clipvane-no-such-folder");
+    programs({QStringLiteral("thunderbird")}, "thunderbird.desktop", "thunderbird");
+    regsvr();
+    EXPECT_EQ(mailKey(), (QMap<QString, QString>{}));
+    EXPECT_TRUE(QFileInfo::exists(m_dir.filePath(QStringLiteral("config/tavrelo/user.reg"))))
+        << "the class went to the user's hive";
+    regsvr({QStringLiteral("-u")});
+    qputenv("TAVRELO_REGISTRY_DIR", m_registry.path().toUtf8());
+    qunsetenv("XDG_CONFIG_HOME");
+    qunsetenv("XDG_CONFIG_DIRS");
 }
