@@ -7,6 +7,8 @@
 // its menu was destroyed names nothing and every call on it does nothing. The table is used on
 // the user-interface thread only, where every helper object runs.
 
+#include "popupmenu.h"
+
 #include "abbreviation.h"
 #include "quillet.h"
 
@@ -80,16 +82,6 @@ void setChecked(QAction *action, bool checked)
     action->setChecked(checked);
 }
 
-void appendItem(QMenu *menu, const QString &text, std::int32_t command, std::int32_t enabled, std::int32_t checked)
-{
-    if (!menu)
-        return;
-    QAction *action = menu->addAction(text.isNull() ? QString() : text);
-    action->setData(command);
-    action->setEnabled(enabled != 0);
-    setChecked(action, checked != 0);
-}
-
 QJsonArray describeItems(const QMenu *menu)
 {
     QJsonArray items;
@@ -103,7 +95,7 @@ QJsonArray describeItems(const QMenu *menu)
                                  {QStringLiteral("text"), QString(action->text()).replace(QStringLiteral("&&"), QStringLiteral("&"))},
                                  {QStringLiteral("enabled"), action->isEnabled()},
                                  {QStringLiteral("checked"), action->isChecked()},
-                                 {QStringLiteral("default"), false}});
+                                 {QStringLiteral("default"), action == menu->defaultAction()}});
     }
     return items;
 }
@@ -137,6 +129,33 @@ std::int32_t shownChoice(QMenu *menu, QWidget *owner, const QPoint &position)
 
 } // namespace
 
+namespace popupmenu {
+
+QAction *appendItem(QMenu *menu, const QString &text, std::int32_t command, bool enabled, bool checked)
+{
+    if (!menu)
+        return nullptr;
+    QAction *action = menu->addAction(text.isNull() ? QString() : text);
+    action->setData(command);
+    action->setEnabled(enabled);
+    setChecked(action, checked);
+    return action;
+}
+
+std::int32_t track(QMenu *menu, HWND owner, std::int32_t x, std::int32_t y)
+{
+    const QJsonArray items = describeItems(menu);
+    const std::int32_t chosen = uiIsScripted() ? scriptedChoice(menu) : shownChoice(menu, owner, QPoint(x, y));
+    logUiRequest(QJsonObject{{QStringLiteral("kind"), QStringLiteral("menu")},
+                             {QStringLiteral("items"), items},
+                             {QStringLiteral("x"), x},
+                             {QStringLiteral("y"), y},
+                             {QStringLiteral("answer"), chosen}});
+    return chosen;
+}
+
+} // namespace popupmenu
+
 HRESULT Quillet::get_PopupMenuHandle(std::int32_t *handle)
 {
     if (!handle)
@@ -166,7 +185,7 @@ HRESULT Quillet::PopupMenuCreate()
 HRESULT Quillet::PopupMenuAppendItem(const QString &text, std::int32_t index, std::int32_t enabled,
                                      std::int32_t checked)
 {
-    appendItem(menuOf(m_popupMenu), text, index, enabled, checked);
+    popupmenu::appendItem(menuOf(m_popupMenu), text, index, enabled != 0, checked != 0);
     return S_OK;
 }
 
@@ -175,7 +194,8 @@ HRESULT Quillet::PopupMenuAppendPathItem(const QString &text, std::int32_t index
 {
     // A path is shown as it is: an "&" in it ("R&D notes.t-q") is no mnemonic.
     QString shown = abbreviateFileName(text, kPathItemLimit, true);
-    appendItem(menuOf(m_popupMenu), shown.replace(u'&', QStringLiteral("&&")), index, enabled, checked);
+    popupmenu::appendItem(menuOf(m_popupMenu), shown.replace(u'&', QStringLiteral("&&")), index, enabled != 0,
+                          checked != 0);
     return S_OK;
 }
 
@@ -212,14 +232,7 @@ HRESULT Quillet::PopupMenuTrack(std::int32_t x, std::int32_t y, const QString &w
     if (!menu)
         return S_OK;
 
-    const QJsonArray items = describeItems(menu);
-    const std::int32_t chosen = uiIsScripted() ? scriptedChoice(menu) : shownChoice(menu, owner, QPoint(x, y));
-    logUiRequest(QJsonObject{{QStringLiteral("kind"), QStringLiteral("menu")},
-                             {QStringLiteral("items"), items},
-                             {QStringLiteral("x"), x},
-                             {QStringLiteral("y"), y},
-                             {QStringLiteral("answer"), chosen}});
-    *selection = chosen;
+    *selection = popupmenu::track(menu, owner, x, y);
     return S_OK;
 }
 

@@ -110,7 +110,7 @@ public:
     HRESULT get_FileChangeFilePath(QString *path);
     HRESULT get_FileChangeFolderID(std::int32_t *folderId);
 
-    // Mail (pending.cpp); file dialogs, temporary files, paths (helpers/mail/), drag and drop
+    // Mail clients, file dialogs, temporary files, paths (helpers/mail/), drag and drop
     // (dragdrop.cpp).
     HRESULT ShowMailClientsMenu(std::int32_t x, std::int32_t y, const QString &windowClass, std::int32_t *result);
     HRESULT get_MailClientName(QString *name);
@@ -158,6 +158,13 @@ private:
     // long as the object.
     std::unique_ptr<messaging::NotificationWindow> m_notifications;
     // ---- end of instance messaging ----
+
+    // ---- Mail clients (helpers/mail/mailmembers.cpp) ----
+    // The selected client's display name and library path: both empty until a menu choice or the
+    // default client sets them together, and cleared again by the next attempt.
+    QString m_mailClientName;
+    QString m_mailClientLibrary;
+    // ---- end of mail clients ----
 
     // ---- File locks (filelocks.cpp) ----
 public:

@@ -1,6 +1,8 @@
 // Registration of the library: its registrar script (REGISTRY 101) writes the class and its
 // ProgIDs and makes htahost the program that runs HTML Applications, then its type library
-// (TYPELIB 1) is registered; unregistration undoes both.
+// (TYPELIB 1) is registered, then our mail clients; unregistration undoes all three.
+
+#include "mailregistration.h"
 
 #include "object/exports.h"
 
@@ -32,10 +34,14 @@ QString htaHostPath(const QString &modulePath)
 // A path as it goes into an open command, where a percent sign is written %%.
 QString forOpenCommand(QString path) { return path.replace(u'%', QStringLiteral("%%")); }
 
-HRESULT registerThisModule(RegistrarMode mode)
+// The file this code was loaded from, wherever the library was installed or copied to.
+QString thisModulePath()
 {
-    // The file this code was loaded from, wherever the library was installed or copied to.
-    const QString path = tavrelo::automation::modulePathOf(reinterpret_cast<const void *>(&DllRegisterServer));
+    return tavrelo::automation::modulePathOf(reinterpret_cast<const void *>(&DllRegisterServer));
+}
+
+HRESULT registerModule(const QString &path, RegistrarMode mode)
+{
     return tavrelo::automation::registerServerModule(
         path, mode, {{QStringLiteral("HTAHOST"), forOpenCommand(htaHostPath(path))}});
 }
@@ -46,12 +52,16 @@ extern "C" {
 
 HRESULT DllRegisterServer()
 {
-    return registerThisModule(RegistrarMode::Register);
+    const QString path = thisModulePath();
+    const HRESULT hr = registerModule(path, RegistrarMode::Register);
+    return FAILED(hr) ? hr : mailregistration::registerClients(path);
 }
 
 HRESULT DllUnregisterServer()
 {
-    return registerThisModule(RegistrarMode::Unregister);
+    const HRESULT mailResult = mailregistration::unregisterClients();
+    const HRESULT hr = registerModule(thisModulePath(), RegistrarMode::Unregister);
+    return FAILED(hr) ? hr : mailResult;
 }
 
 } // extern "C"

@@ -23,6 +23,14 @@ inline void writeFile(const QString &path, const QByteArray &bytes = "x")
     file.write(bytes);
 }
 
+// An executable shell script `name` in `folder`.
+inline void writeScript(const QString &folder, const QString &name, const QByteArray &body)
+{
+    const QString path = folder + u'/' + name;
+    writeFile(path, "#!/bin/sh\n" + body);
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
 inline QJsonObject answer(const char *kind, const QString &value)
 {
     return {{QStringLiteral("kind"), QLatin1String(kind)}, {QStringLiteral("answer"), value}};
