@@ -147,20 +147,21 @@ def line(x0, y0, x1, y1):
         pixels.add((x0, y0))
         if (x0, y0) == (x1, y1):
             return pixels
-        if 2 * error >= dy:
+        twice = 2 * error
+        if twice >= dy:
             error += dy
             x0 += sx
-        if 2 * error <= dx:
+        if twice <= dx:
             error += dx
             y0 += sy
 
 
-def disc(cx, cy, r, size=16):
+def disc(cx, cy, r):
     """The pixels whose centre lies within r of (cx, cy)."""
-    return {(x, y) for x in range(size) for y in range(size) if (x + 0.5 - cx) ** 2 + (y + 0.5 - cy) ** 2 <= r * r}
+    return {(x, y) for x in range(16) for y in range(16) if (x + 0.5 - cx) ** 2 + (y + 0.5 - cy) ** 2 <= r * r}
 
 
-def polygon(points, size=16):
+def polygon(points):
     """The pixels whose centre lies inside the polygon through points."""
     def inside(px, py):
         result = False
@@ -168,11 +169,7 @@ def polygon(points, size=16):
             if (ay > py) != (by > py) and px < ax + (py - ay) * (bx - ax) / (by - ay):
                 result = not result
         return result
-    return {(x, y) for x in range(size) for y in range(size) if inside(x + 0.5, y + 0.5)}
-
-
-def shifted(pixels, dx, dy):
-    return {(x + dx, y + dy) for x, y in pixels}
+    return {(x, y) for x in range(16) for y in range(16) if inside(x + 0.5, y + 0.5)}
 
 
 def mirrored(pixels, width=16):
@@ -222,9 +219,9 @@ def folder(c, x0=0, y0=2, x1=14, y1=13):
 
 def page(c, x0=2, y0=0, x1=13, y1=15, text=True, ear=3):
     """A white page with its top right corner folded over and, if text, gray lines of text."""
-    corner = {(x, y) for x, y in rect(x1 - ear + 1, y0, x1, y0 + ear - 1) if x - (x1 - ear) > y - y0}
-    c.shape(rect(x0, y0, x1, y1) - corner, 'k', 'w')
-    c.shape(polygon([(x1 - ear, y0), (x1 - ear, y0 + ear + 1), (x1 + 1, y0 + ear + 1)]), 'k', '3')
+    fold = rect(x1 - ear, y0, x1, y0 + ear)
+    c.shape(rect(x0, y0, x1, y1) - {(x, y) for x, y in fold if x - (x1 - ear) > y - y0}, 'k', 'w')
+    c.shape({(x, y) for x, y in fold if x - (x1 - ear) <= y - y0}, 'k', '3')
     if text:
         for y in range(y0 + ear + 3, y1 - 1, 2):
             c.paint(line(x0 + 2, y, x1 - (2 if (y - y0) % 4 else 4), y), '2')
@@ -288,30 +285,29 @@ def toolbar(name, width=16):
 
 @toolbar('OpenFile.gif')
 def open_file(c):
-    c.shape(rect(0, 2, 4, 4) | rect(0, 3, 11, 13) - {(0, 2), (4, 2)}, 'k', 'y')
-    c.shape(polygon([(4, 7), (16, 7), (12, 14), (0, 14)]), 'k', 'o')
-    c.paint(line(4, 8, 14, 8), 'y')
+    c.shape(rect(0, 2, 4, 4) | rect(0, 3, 11, 13) - {(0, 2), (4, 2)}, 'k', 'o')  # the back, inside
+    c.shape(polygon([(4, 7), (16, 7), (12, 14), (0, 14)]), 'k', 'y')  # the front, swung open
 
 
 @toolbar('btn_dn.gif', width=7)
 def drop_down(c):
-    c.paint(polygon([(0, 6), (7, 6), (3.5, 10)], size=7), 'k')
+    c.paint(polygon([(0, 6), (7, 6), (3.5, 10)]), 'k')
 
 
 @toolbar('Print.gif')
 def print_(c):
-    c.shape(rect(4, 1, 11, 5), 'k', 'w')
-    c.shape(rect(1, 4, 14, 10), 'k', '3')
+    c.shape(rect(4, 1, 11, 5), 'k', 'w')  # paper going in
+    c.shape(rect(1, 4, 14, 10), 'k', '3')  # the body, with a lamp
     c.paint(line(2, 9, 13, 9), '2')
     c.paint({(12, 6)}, 'e')
-    c.shape(rect(3, 9, 12, 14), 'k', 'w')
+    c.shape(rect(3, 9, 12, 14), 'k', 'w')  # the printed sheet
     c.paint(line(5, 11, 10, 11) | line(5, 13, 9, 13), '2')
 
 
 @toolbar('Search.gif')
 def search(c):
-    c.paint(line(9, 9, 13, 13) | line(10, 9, 14, 13) | line(9, 10, 13, 14), 'k')
-    c.shape(disc(6, 6, 5), 'k', 'l')
+    c.paint(line(9, 9, 13, 13) | line(10, 9, 14, 13) | line(9, 10, 13, 14), 'k')  # the handle
+    c.shape(disc(6, 6, 5), 'k', 'l')  # the lens, with a glint
     c.paint({(4, 3), (3, 4), (5, 3), (3, 5)}, 'w')
 
 
@@ -330,21 +326,27 @@ def file_export(c):
 @toolbar('HTMLExport.gif')
 def html_export(c):
     page(c, 1, 0, 12, 15, text=False)
-    c.shape(disc(10, 10, 5.5), 'k', 'l')
-    c.paint({(8, 7), (9, 7), (7, 8), (8, 8), (9, 8), (8, 9), (12, 10), (11, 11), (12, 11), (13, 11), (11, 12),
-             (12, 12), (9, 12), (9, 13)}, 'g')
+    c.shape(disc(10, 10, 5.5), 'k', 'l')  # a globe
+    c.stamp(7, 6, """
+        .gg....
+        gggg...
+        .ggg...
+        ..g....
+        .....gg
+        ....ggg
+        ....gg.""")
 
 
 @toolbar('SendByMail.gif')
 def send_by_mail(c):
     c.shape(rect(0, 3, 15, 13), 'k', 'w')
-    c.paint(line(1, 4, 7, 9) | line(14, 4, 8, 9), 'k')
+    c.paint(line(1, 4, 7, 9) | line(14, 4, 8, 9), 'k')  # the flap
     c.paint(line(1, 12, 5, 8) | line(14, 12, 10, 8), '2')
 
 
 @toolbar('FolderNew.gif')
 def folder_new(c):
-    folder(c, 0, 2, 13, 13)
+    folder(c, 0, 2, 13, 13)  # with a green sparkle
     c.stamp(9, 0, """
         ...k...
         .k.e.k.
@@ -357,7 +359,7 @@ def folder_new(c):
 
 @toolbar('FolderRename.gif')
 def folder_rename(c):
-    folder(c, 0, 2, 13, 13)
+    folder(c, 0, 2, 13, 13)  # with a pencil
     c.stamp(7, 6, """
         ......kk.
         .....kppk
@@ -383,18 +385,27 @@ def folder_move(c):
 
 @toolbar('FolderFilterOff.gif')
 def folder_filter_off(c):
-    folder(c, 0, 4, 11, 14)
-    c.shape(polygon([(6, 0), (16, 0), (12, 5), (12, 12), (10, 10), (10, 5)]), 'k', 'l')
+    folder(c, 0, 4, 11, 14)  # under a funnel
+    c.stamp(6, 0, """
+        kkkkkkkkkk
+        kwlllllllk
+        .kwlllllk.
+        ..kwlllk..
+        ...kllk...
+        ...kllk...
+        ...kllk...
+        ...kllk...
+        ...kkkk...""")
 
 
 def tree_pane(c, pointing):
     """A window whose left pane shows a folder tree, with an arrow in the right pane."""
     c.shape(rect(0, 1, 15, 14), 'k', 'w')
-    c.paint(line(1, 2, 14, 2), 'u')
-    c.paint(line(7, 2, 7, 13), 'k')
-    c.paint(line(2, 5, 2, 11) | line(3, 8, 3, 8) | line(3, 11, 3, 11), '2')
+    c.paint(line(1, 2, 14, 2), 'u')  # the title bars
+    c.paint(line(7, 2, 7, 13), 'k')  # the divider
+    c.paint(line(2, 6, 2, 11), '2')  # the tree's stem and its folders
     for x, y in ((1, 4), (3, 7), (3, 10)):
-        c.shape(rect(x, y, x + 2, y + 1), 'o', 'y')
+        c.paint(rect(x, y, x + 2, y + 1), 'o')
     arrow(c, 8, 5, pointing, length=6, breadth=7, edge='u', fill='u')
 
 
@@ -434,7 +445,7 @@ def fragment_delete(c):
 
 @toolbar('SortingModes.gif')
 def sorting_modes(c):
-    for i, row in enumerate((2, 5, 8, 11)):
+    for i, row in enumerate((2, 5, 8, 11)):  # bars growing longer downwards, beside a down arrow
         c.paint(rect(7, row, 8 + 2 * i, row + 1), 'u')
     c.paint(line(3, 1, 3, 13) | line(2, 1, 2, 13), 'k')
     c.paint(polygon([(0, 10), (6, 10), (3, 14.5)]), 'k')
@@ -442,15 +453,16 @@ def sorting_modes(c):
 
 @toolbar('VisibilityOptions.gif')
 def visibility_options(c):
-    c.shape(disc(8, 14, 9) & disc(8, 2, 9), 'k', 'w')
-    c.shape(disc(8, 8, 3.2), 'k', 'u')
-    c.paint(rect(7, 7, 8, 8), 'k')
-    c.paint({(6, 6)}, 'w')
+    lids = disc(8, 13, 9) & disc(8, 3, 9)
+    c.shape(lids, 'k', 'w')
+    c.paint(disc(8, 8, 3.2), 'u')  # the iris
+    c.paint(rect(7, 7, 8, 8), 'k')  # the pupil
+    c.paint({(7, 6), (6, 7)}, 'l')
 
 
 @toolbar('Help.gif')
 def help_(c):
-    c.shape(disc(8, 8, 7.6), 'k', 'u')
+    c.shape(disc(8, 8, 7.8), 'k', 'u')  # a white question mark on a blue disc
     c.stamp(5, 3, """
         .www.
         ww.ww
@@ -624,7 +636,9 @@ def check(folder):
                 problems.append('transparent index %s' % transparent)
             if indices != drawn:
                 problems.append('pixels')
-        except (OSError, ValueError, IndexError) as error:
+        except IndexError:
+            problems = ['cut short']
+        except (OSError, ValueError) as error:
             problems = [str(error)]
         faults += bool(problems)
         print('%-26s %2d x %2d  %s' % (name, len(rows[0]), len(rows), ', '.join(problems) or 'ok'))
