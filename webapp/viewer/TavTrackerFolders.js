@@ -60,11 +60,12 @@ function fnNameDialogFeatures()
         "px; dialogWidth:" + cnNameDialogWidth + "px; dialogHeight:" + cnNameDialogHeight + "px;";
 }
 
-// The name the user typed into a name dialog, normalized; "" when cancelled or blank.
+// The name the user typed into a name dialog, normalized and without characters the file cannot
+// hold; "" when cancelled or blank.
 function fnAskFolderName(sPage, sArgument)
 {
     var vAnswer = window.showModalDialog(sPage, sArgument, fnNameDialogFeatures());
-    return typeof vAnswer == "string" ? fnRemoveWhiteSpaces(vAnswer) : "";
+    return typeof vAnswer == "string" ? fnRemoveWhiteSpaces(fnRemoveNonXMLCharacters(vAnswer)) : "";
 }
 
 // Whether another folder beside oFolder is named sName, without regard to case. Stored names are
