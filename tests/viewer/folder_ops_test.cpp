@@ -395,27 +395,47 @@ TEST_F(FolderOps, TheChooserChecksFragmentMovesImportsAndExports)
     EXPECT_TRUE(js(str("folderProbe.result() === undefined")).toBool()) << "Cancel returns nothing";
 }
 
-TEST_F(FolderOps, ARenameOfAFolderAnotherInstanceDeletedMeanwhileIsNotFoundAndChangesNothing)
+TEST_F(FolderOps, AChangeAnotherInstanceSavedWhileADialogWasOpenIsHonouredAndNothingElseChanges)
 {
     startOn(5);
-    auto dialog = start(str("fnRenameFolder()"), "/ktRenameNode.htm");
-    // While the dialog is open, another instance deletes the folder, saves and says so.
-    QByteArray text = ScratchRegistry::readFile(m_path);
-    ASSERT_TRUE(text.contains("<TavTracker:ktNODE Name=\"Notes\" UIN=\"5\"/>"));
-    text.replace("<TavTracker:ktNODE Name=\"Notes\" UIN=\"5\"/>", "").replace("TimeStamp=\"1\"", "TimeStamp=\"2\"");
-    ScratchRegistry::writeFile(m_path, text);
+    const QString modified = str("The file has been modified by another program.\nIt will be reloaded.");
     const ComPtr<Quillet> other = Quillet::create();
-    other->DoSendChangeNotification(m_path, -1);
+    // Another instance replaces `from` by `to` in the file, with the next stamp, and says so.
+    const auto otherInstanceSaves = [&](const QByteArray &from, const QByteArray &to, int stamp) {
+        QByteArray text = ScratchRegistry::readFile(m_path);
+        EXPECT_TRUE(text.contains(from));
+        const auto stampOf = [](int n) { return QByteArray("TimeStamp=\"" + QByteArray::number(n) + '"'); };
+        text.replace(from, to).replace(stampOf(stamp - 1), stampOf(stamp));
+        ScratchRegistry::writeFile(m_path, text);
+        other->DoSendChangeNotification(m_path, -1);
+        return text;
+    };
 
+    // A rename of a folder deleted meanwhile.
+    auto dialog = start(str("fnRenameFolder()"), "/ktRenameNode.htm");
+    QByteArray written = otherInstanceSaves("<TavTracker:ktNODE Name=\"Notes\" UIN=\"5\"/>", "", 2);
     answerName(*dialog, str("Renamed"));
     finished();
-    EXPECT_EQ(messages(), QStringList({str("The file has been modified by another program.\nIt will be reloaded."), str("Folder not found.")}));
-    EXPECT_EQ(ScratchRegistry::readFile(m_path), text) << "the file stays as the other instance wrote it";
+    EXPECT_EQ(messages(), QStringList({modified, str("Folder not found.")}));
+    EXPECT_EQ(ScratchRegistry::readFile(m_path), written) << "the file stays as the other instance wrote it";
     EXPECT_TRUE(folder(5).isEmpty());
     EXPECT_EQ(js(str("[fnGetTreeHolder().textContent.includes('Renamed'), goBase.xml.includes('Renamed'),"
                      " fnFindFolderByUIN(goBase, 2).getAttribute('Name')].join()")).toString(),
               str("false,false,Work"));
     EXPECT_EQ(current(), str("0")) << "the reload falls back to the root folder";
+
+    // A move into a folder that was moved below the moved one meanwhile.
+    js(str("folderProbe.select(3)"));
+    dialog = start(str("fnMoveFolder()"), "/ktMoveToFolder.htm");
+    written = otherInstanceSaves("<TavTracker:ktNODE Name=\"Leaf\" UIN=\"7\"/>", "", 3);
+    written = otherInstanceSaves("<TavTracker:ktNODE Name=\"Alpha\" UIN=\"4\">",
+                                 "<TavTracker:ktNODE Name=\"Leaf\" UIN=\"7\"/><TavTracker:ktNODE Name=\"Alpha\" UIN=\"4\">", 4);
+    accept(*dialog, 7);
+    finished();
+    EXPECT_EQ(messages().mid(2), QStringList({modified, str("Folder cannot be moved into its child.\n\nPlease select another folder.")}));
+    EXPECT_EQ(ScratchRegistry::readFile(m_path), written);
+    EXPECT_EQ(folder(7).value(str("parent")).toString(), str("3")) << "the tree shows the file";
+    EXPECT_EQ(folder(3).value(str("parent")).toString(), str("2"));
 }
 
 } // namespace

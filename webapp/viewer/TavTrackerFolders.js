@@ -49,6 +49,15 @@ function fnChangeOpenCollection(fnChange)
     return nResult;
 }
 
+// The folder of the open collection with that UIN; null, after saying so, when it is not there.
+function fnFindFolderOrSay(sUIN)
+{
+    var oFolder = fnFindFolderByUIN(goBase, sUIN);
+    if (!oFolder)
+        alert(L_FOLDER_NOT_FOUND);
+    return oFolder;
+}
+
 // The name dialogs stand on the centre of the viewer's window: its content's place on the screen
 // plus half its size.
 function fnNameDialogFeatures()
@@ -101,11 +110,9 @@ function fnNewFolder()
             sName = fnAskFolderName("ktNewNode.htm", L_NEW_FOLDER);
             if (!sName)
                 return;
-            var oParent = fnFindFolderByUIN(goBase, sParentUIN);
-            if (!oParent) {
-                alert(L_FOLDER_NOT_FOUND);
+            var oParent = fnFindFolderOrSay(sParentUIN);
+            if (!oParent)
                 return;
-            }
             if (!fnNodeHasChildWithName(oParent, sName))
                 break;
             alert(L_FOLDER_EXISTS);
@@ -122,11 +129,9 @@ function fnNewFolder()
 function fnNewFolderToBase(sParentUIN, sName, oCreated)
 {
     return fnChangeOpenCollection(function () {
-        var oParent = fnFindFolderByUIN(goBase, sParentUIN);
-        if (!oParent) {
-            alert(L_FOLDER_NOT_FOUND);
+        var oParent = fnFindFolderOrSay(sParentUIN);
+        if (!oParent)
             return false;
-        }
         var oFolder = goBase.createElement(cxbiNODE);
         var sUIN = fnCreateNewUIN(goBase);
         oFolder.setAttribute(cxbiAttUIN, sUIN);
@@ -154,11 +159,9 @@ function fnRenameFolder()
             sName = fnAskFolderName("ktRenameNode.htm", sOldName);
             if (!sName || sName === sOldName)
                 return;
-            var oFolder = fnFindFolderByUIN(goBase, sUIN);
-            if (!oFolder) {
-                alert(L_FOLDER_NOT_FOUND);
+            var oFolder = fnFindFolderOrSay(sUIN);
+            if (!oFolder)
                 return;
-            }
             if (!fnSiblingHasName(oFolder, sName))
                 break;
             alert(L_FOLDER_EXISTS);
@@ -173,11 +176,9 @@ function fnRenameFolder()
 function fnRenameFolderToBase(sUIN, sName)
 {
     return fnChangeOpenCollection(function () {
-        var oFolder = fnFindFolderByUIN(goBase, sUIN);
-        if (!oFolder) {
-            alert(L_FOLDER_NOT_FOUND);
+        var oFolder = fnFindFolderOrSay(sUIN);
+        if (!oFolder)
             return false;
-        }
         oFolder.setAttribute(cxbiAttName, sName);
         return true;
     });
@@ -206,11 +207,9 @@ function fnDeleteFolder()
 function fnDeleteFolderFromBase(sUIN)
 {
     return fnChangeOpenCollection(function () {
-        var oFolder = fnFindFolderByUIN(goBase, sUIN);
-        if (!oFolder) {
-            alert(L_FOLDER_NOT_FOUND);
+        var oFolder = fnFindFolderOrSay(sUIN);
+        if (!oFolder)
             return false;
-        }
         if (oFolder.nodeName == cxbiDatabase) {
             alert(L_ROOT_NOT_DELETED);
             return false;
