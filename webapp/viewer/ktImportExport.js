@@ -21,14 +21,6 @@ function fnExport()
     fnPerformImportExport(cixExport);
 }
 
-// The root folder or a folder (never a fragment) of oBase with that UIN, or null.
-function fnFindFolderElement(oBase, sUIN)
-{
-    var sLiteral = fnXPathLiteral(String(sUIN));
-    return oBase.selectSingleNode("/" + cxbiRoot + "/" + cxbiDatabase + "[@" + cxbiAttUIN + "=" + sLiteral + "]|//" + cxbiNODE +
-                                  "[@" + cxbiAttUIN + "=" + sLiteral + "]");
-}
-
 // Copies the folder oSrcNode of oSrcBase as the new last child of oDestNode in oDestBase: a new
 // folder with the source's name only, then its fragments (in document order), then its
 // subfolders the same way; new UINs come from the destination's counter in that order.
@@ -207,8 +199,8 @@ function fnPerformImportExport(nMode, sFilePath)
         } catch (e) {
             sCurrent = String(goCurrentFolderUIN);
         }
-        var oExternalNode = fnFindFolderElement(oExternal, sExternalFolder);
-        var oCurrentNode = fnFindFolderElement(oWork, sCurrent);
+        var oExternalNode = fnFindFolderByUIN(oExternal, sExternalFolder);
+        var oCurrentNode = fnFindFolderByUIN(oWork, sCurrent);
         if (!oExternalNode || !oCurrentNode)
             throw L_FRAGMENT_FOLDER_NOT_FOUND;
         if (nMode == cixImport) {
