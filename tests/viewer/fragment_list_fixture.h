@@ -93,11 +93,11 @@ protected:
     QJsonValue js(const QString &expression) { return m_devTools->evaluate(expression); }
     QByteArray savedFile() const { return ScratchRegistry::readFile(m_path); }
 
-    // Runs `call` in the viewer once its current script is done (the visibility dialog's opener
-    // waits for the dialog), and connects to the dialog once its boxes are filled.
-    std::unique_ptr<DevToolsPage> openVisibilityDialog(const char *call)
+    // Runs `call` in the viewer once its current script is done (a dialog's opener waits for the
+    // dialog), and connects to the dialog (the visibility dialog unless named) once it is loaded.
+    std::unique_ptr<DevToolsPage> openVisibilityDialog(const char *call, const char *dialogPage = "/ktVisibilityOptions.htm")
     {
-        const QString page = str("/ktVisibilityOptions.htm");
+        const QString page = str(dialogPage);
         EXPECT_TRUE(turnUntil([&] { // the last dialog's page is gone
             const QList<QJsonObject> pages = m_devTools->targets();
             return std::none_of(pages.begin(), pages.end(), [&](const QJsonObject &target) {
