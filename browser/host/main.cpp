@@ -42,7 +42,7 @@ namespace {
 
 void logLine(const QString &text)
 {
-    std::fputs(("clipvane-native-host: " + text + u'\n').toUtf8().constData(), stderr);
+    std::fputs(QString(QStringLiteral("clipvane-native-host: ") + text + u'\n').toUtf8().constData(), stderr);
     std::fflush(stderr);
 }
 

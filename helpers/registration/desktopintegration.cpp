@@ -36,7 +36,7 @@ QString homeFolder() { return QDir::homePath(); }
 QString xdgFolder(const char *variable, const char *fallback)
 {
     const QString value = env(variable);
-    return QDir::isAbsolutePath(value) ? value : homeFolder() + u'/' + QLatin1String(fallback);
+    return QDir::isAbsolutePath(value) ? value : QString(homeFolder() + u'/' + QLatin1String(fallback));
 }
 QString configHome() { return xdgFolder("XDG_CONFIG_HOME", ".config"); }
 QString dataHome() { return xdgFolder("XDG_DATA_HOME", ".local/share"); }

@@ -41,10 +41,10 @@ int main(int argc, char **argv)
         const QByteArray message = qgetenv("FAKE_DIALOG_STDERR");
         if (!message.isEmpty())
             std::fprintf(stderr, "%s\n", message.constData());
-        const QByteArray exit = qgetenv("FAKE_DIALOG_EXIT");
-        if (exit == "crash")
+        const QByteArray status = qgetenv("FAKE_DIALOG_EXIT");
+        if (status == "crash")
             std::abort();
-        std::exit(exit.toInt());
+        std::exit(status.toInt());
     };
     const QString release = QString::fromLocal8Bit(qgetenv("FAKE_DIALOG_RELEASE"));
     if (release.isEmpty() || QFileInfo::exists(release))

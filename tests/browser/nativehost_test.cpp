@@ -78,7 +78,7 @@ protected:
         ASSERT_EQ(registered.exitCode, 0) << registered.err;
         ASSERT_TRUE(setString(HKEY_CLASSES_ROOT, QStringLiteral("htafile\\shell\\open\\command"), QString(),
                               u'"' + QStringLiteral(FAKE_PROGRAM) + QStringLiteral("\" \"%1\" %*")));
-        ASSERT_TRUE(setString(HKEY_LOCAL_MACHINE, QStringLiteral(kButtonKey), QStringLiteral("Exec"),
+        ASSERT_TRUE(setString(HKEY_LOCAL_MACHINE, QString::fromUtf8(kButtonKey), QStringLiteral("Exec"),
                               QStringLiteral(FAKE_PROGRAM)));
     }
 
@@ -282,7 +282,7 @@ TEST_F(NativeHost, keepsSeveralDialogsOpenAtOnceAndAnswersEachWhenItEnds)
     EXPECT_EQ(early[0].value("ok"), QJsonValue(false));
 
     m_host.closeWriteChannel();
-    QFile(release).open(QIODevice::WriteOnly);
+    ScratchRegistry::writeFile(release, "go");
     const HostRun run = finish();
     EXPECT_EQ(run.answers, (QList<QJsonObject>{{{"ok", true}, {"outcome", "stored"}}, {{"ok", true}, {"outcome", "stored"}}}));
     EXPECT_EQ(run.exitCode, 0);
