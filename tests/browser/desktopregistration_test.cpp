@@ -94,7 +94,7 @@ QStringList execWords(const QString &value, const QString &file)
 QString desktopValue(const QByteArray &entry, const QString &key)
 {
     for (const QByteArray &line : entry.split('\n')) {
-        if (line.startsWith(key.toUtf8() + '='))
+        if (line.startsWith(QByteArray(key.toUtf8() + '=')))
             return QString::fromUtf8(line.mid(key.size() + 1));
     }
     return {};
@@ -166,7 +166,7 @@ protected:
     };
     Installed install()
     {
-        const QString prefix = m_dir.filePath(str("it's \"100%\" $mine"));
+        const QString prefix = m_dir.filePath(str("it's \"my\" $own \\folder"));
         Installed tree{QDir::cleanPath(prefix + str("/" INSTALL_LIBDIR "/libTavreloHelpers.so")),
                        QDir::cleanPath(prefix + str("/" INSTALL_BINDIR "/Clipvane")),
                        QDir::cleanPath(prefix + str("/" INSTALL_BINDIR "/clipvane-native-host"))};
@@ -271,16 +271,18 @@ TEST_F(DesktopRegistration, writesTheManifestsDesktopEntryFileTypeAndIconsAndRem
     for (const QString &icon : iconFiles())
         EXPECT_TRUE(readAll(icon).startsWith("\x89PNG\r\n\x1a\n")) << icon.toStdString();
     const bool mimeTool = !QStandardPaths::findExecutable(str("update-mime-database")).isEmpty();
-    if (mimeTool)
+    if (mimeTool) {
         EXPECT_TRUE(readAll(data() + str("/mime/globs2")).contains("application/x-tavrelo-clipvane:*.t-q"));
+    }
 
     regsvr({str("-u"), library()});
     for (const QString &path : ourFiles())
         EXPECT_FALSE(QFileInfo::exists(path)) << path.toStdString();
     EXPECT_EQ(readAll(otherManifest), QByteArray("theirs"));
     EXPECT_EQ(readAll(otherEntry), QByteArray("theirs"));
-    if (mimeTool)
+    if (mimeTool) {
         EXPECT_FALSE(readAll(data() + str("/mime/globs2")).contains("*.t-q"));
+    }
 }
 
 TEST_F(DesktopRegistration, aLibraryUnderAPathWithQuotesOpensCollectionsThroughTheDesktopEntry)

@@ -91,6 +91,9 @@ protected:
                      {QStringLiteral("chrome-extension://" CLIPVANE_CHROMIUM_EXTENSION_ID "/")});
         ASSERT_TRUE(m_host.waitForStarted());
         m_host.write(input);
+        // No event loop runs here: the blocking waits move the bytes.
+        while (m_host.bytesToWrite() > 0 && m_host.waitForBytesWritten(kDeadlineMs)) {
+        }
         if (!keepOpen)
             m_host.closeWriteChannel();
     }
@@ -207,7 +210,7 @@ TEST_P(RefusedMessage, getsAnErrorAnswerAndALineOnStandardErrorAndStartsNothing)
 }
 
 INSTANTIATE_TEST_SUITE_P(Checks, RefusedMessage, ::testing::ValuesIn(refusedCases()),
-                         [](const ::testing::TestParamInfo<RefusedCase> &info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<RefusedCase> &row) { return std::string(row.param.name); });
 
 TEST_F(NativeHost, opensTheRegisteredCapturePageAsADialogWithThePageInAPrivateFileRemovedAfterwards)
 {
@@ -276,7 +279,8 @@ TEST_F(NativeHost, keepsSeveralDialogsOpenAtOnceAndAnswersEachWhenItEnds)
     // Both dialogs are open; neither has been answered, and the host reads on meanwhile.
     EXPECT_TRUE(m_host.readAllStandardOutput().isEmpty());
     m_host.write(frame("{\"command\":\"nothing\"}"));
-    ASSERT_TRUE(turnUntil([&] { return m_host.bytesAvailable() > 0 || m_host.waitForReadyRead(50); }, kDeadlineMs));
+    ASSERT_TRUE(m_host.waitForBytesWritten(kDeadlineMs));
+    ASSERT_TRUE(m_host.waitForReadyRead(kDeadlineMs));
     const QList<QJsonObject> early = parseAnswers(m_host.readAllStandardOutput());
     ASSERT_EQ(early.size(), 1);
     EXPECT_EQ(early[0].value("ok"), QJsonValue(false));
