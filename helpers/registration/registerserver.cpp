@@ -66,6 +66,21 @@ HRESULT registerModule(const QString &path, RegistrarMode mode)
          {QStringLiteral("CLIPVANECOMMAND"), forOpenCommand(launcherPath(path))}});
 }
 
+// The machine-wide entries of script REGISTRY 102. A user who may not change the machine hive
+// registers without them, as without the mail clients.
+HRESULT registerMachineEntries(const QString &path, RegistrarMode mode)
+{
+    QByteArray script;
+    HRESULT hr = tavrelo::automation::loadModuleResource(path, QStringLiteral("REGISTRY"), QStringLiteral("102"), &script);
+    if (FAILED(hr))
+        return hr;
+    hr = tavrelo::automation::runRegistrarScript(QString::fromUtf8(script),
+                                                 {{QStringLiteral("MODULE"), QString(path).replace(u'\'', QStringLiteral("''"))},
+                                                  {QStringLiteral("CLIPVANE"), launcherPath(path).replace(u'\'', QStringLiteral("''"))}},
+                                                 mode);
+    return hr == E_ACCESSDENIED ? S_OK : hr;
+}
+
 } // namespace
 
 extern "C" {
@@ -74,6 +89,8 @@ HRESULT DllRegisterServer()
 {
     const QString path = thisModulePath();
     HRESULT hr = registerModule(path, RegistrarMode::Register);
+    if (SUCCEEDED(hr))
+        hr = registerMachineEntries(path, RegistrarMode::Register);
     if (SUCCEEDED(hr))
         hr = mailregistration::registerClients(path);
     if (SUCCEEDED(hr))
@@ -85,8 +102,9 @@ HRESULT DllUnregisterServer()
 {
     const HRESULT desktopResult = desktopintegration::unregisterDesktop();
     const HRESULT mailResult = mailregistration::unregisterClients();
+    const HRESULT machineResult = registerMachineEntries(thisModulePath(), RegistrarMode::Unregister);
     const HRESULT hr = registerModule(thisModulePath(), RegistrarMode::Unregister);
-    return FAILED(hr) ? hr : FAILED(mailResult) ? mailResult : desktopResult;
+    return FAILED(hr) ? hr : FAILED(machineResult) ? machineResult : FAILED(mailResult) ? mailResult : desktopResult;
 }
 
 } // extern "C"
