@@ -1,5 +1,6 @@
 #include "bridge.h"
 
+#include "blobsaver.h"
 #include "fileservice.h"
 #include "hostpage.h"
 #include "hostwindow.h"
@@ -118,12 +119,33 @@ void dispatch(HostPage *page, const QString &method, const QJsonObject &call, co
             openOutside(url);
         answer(job, {true});
     } else if (method == u"file.read") {
-        const CallResult read = readTextFile(text("path").toString());
-        if (FAILED(read.hr) || !job)
-            answer(job, read);
-        else // as plain text, which reaches the page faster than a JSON string would
-            replyBytes(job, QByteArrayLiteral("text/plain;charset=utf-8"), read.result.toString().toUtf8());
+        // The identity now, the text with the next call: as plain text, which reaches the page
+        // faster than a JSON string would.
+        FileRead read;
+        if (const CallResult failed = readFile(text("path").toString(), &read); FAILED(failed.hr))
+            return answer(job, failed);
+        answer(job, {QJsonObject{{QStringLiteral("identity"), read.identity},
+                                 {QStringLiteral("content"), page->holdRead(std::move(read.utf8))}}});
+    } else if (method == u"file.content") {
+        const std::optional<QByteArray> bytes = page->takeRead(text("content").toString());
+        if (!bytes)
+            return answer(job, malformed(method));
+        replyBytes(job, QByteArrayLiteral("text/plain;charset=utf-8"), *bytes);
+    } else if (method == u"file.identity") {
+        const QString path = text("path").toString();
+        if (!QDir::isAbsolutePath(path))
+            return answer(job, malformed(method));
+        answer(job, {fileIdentity(path)});
+    } else if (method == u"file.size") {
+        const QFileInfo info(text("path").toString());
+        answer(job, {info.isAbsolute() && info.isFile() ? double(info.size()) : -1.0});
     } else if (method == u"file.write") {
+        if (text("blob").isString()) { // written by the engine, straight from the page's blob
+            BlobSaver::of(page->profile())->save(page, QUrl(text("blob").toString()), qint64(text("size").toDouble()),
+                                                 text("path").toString(),
+                                                 [job](const CallResult &result) { answer(job, result); });
+            return;
+        }
         if (!text("text").isString())
             return answer(job, malformed(method));
         answer(job, writeTextFile(text("path").toString(), text("text").toString(), text("encoding").toString()));

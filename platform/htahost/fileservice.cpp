@@ -1,18 +1,25 @@
 #include "fileservice.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QJsonObject>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QStringDecoder>
+
+#include <algorithm>
+#include <cerrno>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+constexpr qsizetype kIdentityHead = 4096; // the bytes of a file that its identity digests
 
 HRESULT resultOf(QFileDevice::FileError error, const QString &path)
 {
@@ -53,18 +60,39 @@ QString refusalOf(const struct stat &status)
     return {};
 }
 
-CallResult readBytes(const QString &path, QByteArray *bytes)
+// The identity of an open file whose status is `status` and whose first bytes are `head`.
+QString identityOf(const struct stat &status, QByteArrayView head)
 {
-    // Looked at before it is opened: opening a pipe waits for a writer, and opening a device may
-    // do something by itself.
+    return QStringLiteral("%1:%2:%3:%4.%5:%6.%7:%8")
+        .arg(quint64(status.st_dev))
+        .arg(quint64(status.st_ino))
+        .arg(qint64(status.st_size))
+        .arg(qint64(status.st_mtim.tv_sec))
+        .arg(qint64(status.st_mtim.tv_nsec))
+        .arg(qint64(status.st_ctim.tv_sec))
+        .arg(qint64(status.st_ctim.tv_nsec))
+        .arg(QString::fromLatin1(QCryptographicHash::hash(head.first(std::min(head.size(), kIdentityHead)), QCryptographicHash::Sha1).toHex()));
+}
+
+bool sameStatus(const struct stat &one, const struct stat &two)
+{
+    return one.st_dev == two.st_dev && one.st_ino == two.st_ino && one.st_size == two.st_size &&
+           one.st_mtim.tv_sec == two.st_mtim.tv_sec && one.st_mtim.tv_nsec == two.st_mtim.tv_nsec &&
+           one.st_ctim.tv_sec == two.st_ctim.tv_sec && one.st_ctim.tv_nsec == two.st_ctim.tv_nsec;
+}
+
+// Opens a file for reading without waiting (a pipe waits for a writer, a device may do
+// something by itself): looked at before it is opened and again through the open file, in
+// case the path was replaced in between. The descriptor, or -1 with `failed` set.
+int openReadable(const QString &path, struct stat *status, CallResult *failed)
+{
     const QByteArray name = QFile::encodeName(path);
-    struct stat status {};
-    if (::stat(name.constData(), &status) == 0) {
-        if (const QString reason = refusalOf(status); !reason.isEmpty())
-            return refused(path, reason);
+    if (::stat(name.constData(), status) == 0) {
+        if (const QString reason = refusalOf(*status); !reason.isEmpty()) {
+            *failed = refused(path, reason);
+            return -1;
+        }
     }
-    // Opened without waiting, and looked at again through the open file, in case the path was
-    // replaced in between.
     const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
@@ -72,17 +100,35 @@ CallResult readBytes(const QString &path, QByteArray *bytes)
                            : error == ENOENT ? (QFileInfo(path).dir().exists() ? HRESULT_FROM_WIN32(2) : HRESULT_FROM_WIN32(3))
                            : error == ENOTDIR ? HRESULT_FROM_WIN32(3)
                                               : E_FAIL;
-        return CallResult::failure(hr, QStringLiteral("Cannot read '%1': %2").arg(path, qt_error_string(error)));
+        *failed = CallResult::failure(hr, QStringLiteral("Cannot read '%1': %2").arg(path, qt_error_string(error)));
+        return -1;
     }
+    if (::fstat(fd, status) != 0) {
+        *failed = CallResult::failure(E_FAIL, QStringLiteral("Cannot read '%1': %2").arg(path, qt_error_string(errno)));
+        ::close(fd);
+        return -1;
+    }
+    if (const QString reason = refusalOf(*status); !reason.isEmpty()) {
+        *failed = refused(path, reason);
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The whole file, and its identity when it did not change while it was read.
+CallResult readBytes(const QString &path, QByteArray *bytes, QString *identity = nullptr)
+{
+    struct stat before {};
+    CallResult failed;
+    const int fd = openReadable(path, &before, &failed);
+    if (fd < 0)
+        return failed;
     QFile file;
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         return CallResult::failure(E_FAIL, QStringLiteral("Cannot read '%1': %2").arg(path, file.errorString()));
     }
-    if (::fstat(fd, &status) != 0)
-        return CallResult::failure(E_FAIL, QStringLiteral("Cannot read '%1': %2").arg(path, qt_error_string(errno)));
-    if (const QString reason = refusalOf(status); !reason.isEmpty())
-        return refused(path, reason);
     *bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return CallResult::failure(E_FAIL, QStringLiteral("Cannot read '%1': %2").arg(path, file.errorString()));
@@ -90,40 +136,198 @@ CallResult readBytes(const QString &path, QByteArray *bytes)
         bytes->clear();
         return refused(path, tooLarge());
     }
+    struct stat after {};
+    if (identity)
+        *identity = ::fstat(fd, &after) == 0 && sameStatus(before, after) && after.st_size == bytes->size()
+                        ? identityOf(after, *bytes)
+                        : QString();
     return {};
 }
 
-QString decode(const QByteArray &bytes)
+// The encoding the XML declaration of the text names, in lower case; empty when none.
+QString declaredEncoding(const QByteArray &bytes)
 {
-    if (const auto byBom = QStringConverter::encodingForData(bytes)) {
-        QStringDecoder decoder(*byBom);
-        return decoder.decode(bytes);
-    }
     static const QRegularExpression declaration(
         QStringLiteral(R"(^<\?xml[^>]*\bencoding\s*=\s*["']([A-Za-z0-9._-]+)["'])"));
     const QRegularExpressionMatch match = declaration.match(QString::fromLatin1(bytes.left(200)));
-    if (match.hasMatch()) {
-        const QString name = match.captured(1).toLower();
-        if (name == u"windows-1252" || name == u"iso-8859-1" || name == u"us-ascii" || name == u"latin1")
-            return QString::fromLatin1(bytes);
-        if (const auto named = QStringConverter::encodingForName(name.toLatin1().constData())) {
-            QStringDecoder decoder(*named);
-            return decoder.decode(bytes);
+    return match.hasMatch() ? match.captured(1).toLower() : QString();
+}
+
+// The text as UTF-8: as it is when it is UTF-8 already (without its byte-order mark), else
+// decoded by its byte-order mark or declared encoding and encoded again.
+QByteArray toUtf8(QByteArray bytes)
+{
+    const auto byBom = QStringConverter::encodingForData(bytes);
+    if (byBom == QStringConverter::Utf8)
+        return bytes.sliced(3);
+    if (byBom) {
+        QStringDecoder decoder(*byBom);
+        return QString(decoder.decode(bytes)).toUtf8();
+    }
+    const QString name = declaredEncoding(bytes);
+    if (name.isEmpty() || name == u"utf-8" || name == u"utf8")
+        return bytes;
+    if (name == u"windows-1252" || name == u"iso-8859-1" || name == u"us-ascii" || name == u"latin1")
+        return QString::fromLatin1(bytes).toUtf8();
+    if (const auto named = QStringConverter::encodingForName(name.toLatin1().constData())) {
+        QStringDecoder decoder(*named);
+        return QString(decoder.decode(bytes)).toUtf8();
+    }
+    return bytes;
+}
+
+// The system's error as a result code.
+HRESULT resultOfErrno(int error)
+{
+    switch (error) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ETXTBSY:
+        return E_ACCESSDENIED;
+    case ENOENT:
+    case ENOTDIR:
+        return HRESULT_FROM_WIN32(3);
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return E_DISK_FULL;
+    default:
+        return E_FAIL;
+    }
+}
+
+// The mask of permissions that new files do not get.
+mode_t currentUmask()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
+            if (line.startsWith("Umask:"))
+                return static_cast<mode_t>(line.mid(6).trimmed().toUInt(nullptr, 8));
         }
     }
-    return QString::fromUtf8(bytes);
+    return 022;
+}
+
+bool writeAll(int fd, const char *data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, static_cast<size_t>(std::min<qint64>(size, 1 << 30)));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= written;
+    }
+    return true;
 }
 
 }
 
-CallResult readTextFile(const QString &path)
+CallResult readFile(const QString &path, FileRead *read)
 {
     if (CallResult bad = checkPath(path); FAILED(bad.hr))
         return bad;
     QByteArray bytes;
-    if (CallResult failed = readBytes(path, &bytes); FAILED(failed.hr))
+    if (CallResult failed = readBytes(path, &bytes, &read->identity); FAILED(failed.hr))
         return failed;
-    return {decode(bytes)};
+    read->utf8 = toUtf8(std::move(bytes));
+    return {};
+}
+
+CallResult readTextFile(const QString &path)
+{
+    FileRead read;
+    if (CallResult failed = readFile(path, &read); FAILED(failed.hr))
+        return failed;
+    return {QString::fromUtf8(read.utf8)};
+}
+
+QString fileIdentity(const QString &path)
+{
+    struct stat status {};
+    CallResult failed;
+    const int fd = openReadable(path, &status, &failed);
+    if (fd < 0)
+        return {};
+    char head[kIdentityHead];
+    const ssize_t got = ::pread(fd, head, sizeof head, 0);
+    ::close(fd);
+    return got < 0 ? QString() : identityOf(status, QByteArrayView(head, got));
+}
+
+CallResult writeFailure(const QString &path, int error)
+{
+    return CallResult::failure(resultOfErrno(error), QStringLiteral("Cannot write '%1': %2").arg(path, qt_error_string(error)));
+}
+
+CallResult checkWritable(const QString &path, unsigned *mode)
+{
+    if (CallResult bad = checkPath(path); FAILED(bad.hr))
+        return bad;
+    const QByteArray name = QFile::encodeName(path);
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    struct stat status {};
+    if (::stat(folder.constData(), &status) != 0)
+        return writeFailure(path, errno);
+    if (!S_ISDIR(status.st_mode))
+        return writeFailure(path, ENOTDIR);
+    if (::stat(name.constData(), &status) == 0) {
+        if (S_ISDIR(status.st_mode))
+            return writeFailure(path, EISDIR);
+        // A file that its owner made read-only stays as it is, also for the superuser, whom
+        // the system would let replace it.
+        if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(name.constData(), W_OK) != 0)
+            return writeFailure(path, EACCES);
+        *mode = status.st_mode & 07777;
+    } else if (errno == ENOENT) {
+        *mode = 0666 & ~currentUmask();
+    } else {
+        return writeFailure(path, errno);
+    }
+    return {};
+}
+
+QString temporaryNameBeside(const QString &path)
+{
+    const QFileInfo info(path);
+    for (;;) {
+        const QString name = info.dir().filePath(QStringLiteral(".%1.%2.saving")
+                                                     .arg(info.fileName())
+                                                     .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0')));
+        if (!QFileInfo::exists(name))
+            return name;
+    }
+}
+
+CallResult commitTemporary(const QString &temporary, const QString &path, unsigned mode)
+{
+    const QByteArray from = QFile::encodeName(temporary), to = QFile::encodeName(path);
+    const int fd = ::open(from.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    const auto failed = [&](int error) {
+        if (fd >= 0)
+            ::close(fd);
+        ::unlink(from.constData());
+        return writeFailure(path, error);
+    };
+    if (fd < 0)
+        return failed(errno);
+    if (::fchmod(fd, static_cast<mode_t>(mode)) != 0 || ::fsync(fd) != 0 || ::rename(from.constData(), to.constData()) != 0)
+        return failed(errno);
+    // The rename itself reaches the disk with its folder.
+    if (const int folder = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+    struct stat status {};
+    char head[kIdentityHead];
+    const ssize_t got = ::pread(fd, head, sizeof head, 0);
+    const bool known = ::fstat(fd, &status) == 0 && got >= 0;
+    ::close(fd);
+    return {QJsonObject{{QStringLiteral("identity"), known ? identityOf(status, QByteArrayView(head, got)) : QString()}}};
 }
 
 CallResult writeTextFile(const QString &path, const QString &text, const QString &encoding)
@@ -131,15 +335,9 @@ CallResult writeTextFile(const QString &path, const QString &text, const QString
     const bool utf16 = encoding.compare(u"utf-16le", Qt::CaseInsensitive) == 0;
     if (!utf16 && !encoding.isEmpty())
         return CallResult::failure(E_INVALIDARG, QStringLiteral("Unknown text encoding '%1'.").arg(encoding));
-    if (CallResult bad = checkPath(path); FAILED(bad.hr))
-        return bad;
-    QSaveFile file(path);
-    const auto failed = [&] {
-        return CallResult::failure(resultOf(file.error(), path),
-                                   QStringLiteral("Cannot write '%1': %2").arg(path, file.errorString()));
-    };
-    if (!file.open(QIODevice::WriteOnly))
-        return failed();
+    unsigned mode = 0;
+    if (CallResult refusedWrite = checkWritable(path, &mode); FAILED(refusedWrite.hr))
+        return refusedWrite;
     QByteArray bytes;
     if (utf16) {
         bytes = QByteArray("\xFF\xFE", 2); // the byte-order mark
@@ -150,13 +348,19 @@ CallResult writeTextFile(const QString &path, const QString &text, const QString
     } else {
         bytes = text.toUtf8();
     }
-    if (file.write(bytes) != bytes.size() || !file.flush())
-        return failed();
-    if (::fsync(file.handle()) != 0)
-        return CallResult::failure(E_FAIL, QStringLiteral("Cannot write '%1' to disk.").arg(path));
-    if (!file.commit())
-        return failed();
-    return {true};
+    const QString temporary = temporaryNameBeside(path);
+    const QByteArray name = QFile::encodeName(temporary);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return writeFailure(path, errno);
+    if (!writeAll(fd, bytes.constData(), bytes.size())) {
+        const int error = errno;
+        ::close(fd);
+        ::unlink(name.constData());
+        return writeFailure(path, error);
+    }
+    ::close(fd);
+    return commitTemporary(temporary, path, mode);
 }
 
 CallResult preserveDamagedFile(const QString &path)

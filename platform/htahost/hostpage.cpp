@@ -177,6 +177,25 @@ HostPage::~HostPage()
 
 HostPage *HostPage::byToken(const QString &token) { return pagesByToken().value(token); }
 
+QString HostPage::holdRead(QByteArray bytes)
+{
+    constexpr qsizetype kHeld = 2; // a page takes each read at once; older ones were abandoned
+    while (m_heldReads.size() >= kHeld)
+        m_heldReads.removeFirst();
+    const QString name = QUuid::createUuid().toString(QUuid::Id128);
+    m_heldReads.append({name, std::move(bytes)});
+    return name;
+}
+
+std::optional<QByteArray> HostPage::takeRead(const QString &name)
+{
+    for (qsizetype at = 0; at < m_heldReads.size(); ++at) {
+        if (m_heldReads.at(at).first == name)
+            return m_heldReads.takeAt(at).second;
+    }
+    return std::nullopt;
+}
+
 bool HostPage::acceptNavigationRequest(const QUrl &url, NavigationType, bool isMainFrame)
 {
     const QString scheme = url.scheme();

@@ -13,6 +13,7 @@
 #include <QWebEnginePage>
 
 #include <memory>
+#include <optional>
 
 class HostWindow;
 
@@ -35,6 +36,9 @@ public:
     QHash<QString, QList<QByteArray>> &transfers() { return m_transfers; }
     // Long calls staged through the page's web channel.
     BulkChannel &bulk() { return *m_bulk; }
+    // A file read for the page, kept under a new name until the page takes its text.
+    QString holdRead(QByteArray bytes);
+    std::optional<QByteArray> takeRead(const QString &name);
 
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;
@@ -54,6 +58,7 @@ private:
     ComPtr<PageSite> m_site;
     std::unique_ptr<ObjectTable> m_objects;
     QHash<QString, QList<QByteArray>> m_transfers;
+    QList<std::pair<QString, QByteArray>> m_heldReads;
     BulkChannel *m_bulk;
 };
 

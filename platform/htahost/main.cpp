@@ -83,6 +83,9 @@ void watchSessionEnd(QApplication &app)
 
 int main(int argc, char *argv[])
 {
+    // A write beyond the process's file-size limit fails with EFBIG, which the file service
+    // reports like a full disk, instead of ending the host with all its unsaved work.
+    std::signal(SIGXFSZ, SIG_IGN);
     // Chromium's sandbox refuses to start as root, which is how containers and CI run.
     if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");

@@ -83,6 +83,22 @@
     }
   }
 
+  // The engine reports a text that is not well-formed by an XHTML parsererror element, which it
+  // puts first into the document element (or into the body of an HTML document it makes when
+  // there was none), so only those places are looked at, not the whole tree.
+  function parserErrorOf(parsed) {
+    const isReport = (node) => !!node && node.nodeType === 1 && node.localName === 'parsererror' && node.namespaceURI === XHTML;
+    const root = parsed.documentElement;
+    if (!root)
+      return null;
+    if (isReport(root))
+      return root;
+    if (isReport(root.firstChild))
+      return root.firstChild;
+    const body = root.namespaceURI === XHTML && root.localName === 'html' ? root.querySelector('body') : null;
+    return body && isReport(body.firstChild) ? body.firstChild : null;
+  }
+
   // {document, declaration} for well-formed text, else {error}.
   function parse(text, url) {
     if (kOnlyWhiteSpace.test(text))
@@ -99,7 +115,7 @@
       }) };
     }
     const parsed = new DOMParser().parseFromString(text, 'application/xml');
-    const failure = parsed.getElementsByTagNameNS(XHTML, 'parsererror')[0];
+    const failure = parserErrorOf(parsed);
     if (failure) {
       const message = (failure.textContent || '').replace(/^This page contains the following errors:/, '')
         .replace(/Below is a rendering of the page up to the first error\.\s*$/, '').trim();
@@ -132,28 +148,35 @@
       doc.appendChild(doc.adoptNode(node));
   }
 
+  // {text, path, identity}: a file's path and identity, none for other sources.
   function readSource(source) {
     const text = String(source);
     if (/^[a-z][a-z0-9+.-]*:/i.test(text) && !/^[a-z]:[\\/]/i.test(text)) {
       const url = new URL(text, location.href);
       if (url.protocol === 'file:')
-        return host.readTextFile(decodeURIComponent(url.pathname));
+        return readFileSource(decodeURIComponent(url.pathname));
       const xhr = new XMLHttpRequest();
       xhr.open('GET', url.href, false);
       xhr.send();
       if (xhr.status !== 200 && xhr.status !== 0)
         throw xmlError(XML_E_NOTFOUND, 'The system cannot locate the resource specified.');
-      return xhr.responseText;
+      return { text: xhr.responseText, path: null, identity: '' };
     }
-    return host.readTextFile(text);
+    return readFileSource(text);
+  }
+
+  function readFileSource(path) {
+    const read = host.readFile(path);
+    return { text: read.text, path: path, identity: read.identity };
   }
 
   function load(doc, source) {
     const state = states.get(doc);
     state.url = String(source);
-    let text;
+    state.file = null;
+    let read;
     try {
-      text = readSource(source);
+      read = readSource(source);
     } catch (e) {
       clear(doc);
       const missing = e.number === (0x80070002 | 0) || e.number === (0x80070003 | 0) || e.number === XML_E_NOTFOUND;
@@ -163,11 +186,16 @@
       });
       return false;
     }
-    return loadText(doc, text, state.url);
+    if (!loadText(doc, read.text, state.url))
+      return false;
+    if (read.path && read.identity)
+      state.file = { path: read.path, identity: read.identity };
+    return true;
   }
 
   function loadText(doc, text, url) {
     const state = states.get(doc);
+    state.file = null;
     const parsed = parse(String(text), url);
     if (parsed.error) {
       clear(doc);
@@ -204,8 +232,13 @@
     const parts = [declarationFor(doc)];
     for (const node of doc.childNodes)
       if (!(node.nodeType === 7 && node.target === 'xml'))
-        parts.push(serializer.serializeToString(node));
-    host.writeTextFile(destination, parts.join('\n') + '\n');
+        parts.push('\n', serializer.serializeToString(node));
+    parts.push('\n');
+    const state = states.get(doc);
+    state.file = null;
+    const identity = host.writeTextFile(destination, parts);
+    if (identity)
+      state.file = { path: destination, identity: identity };
   }
 
   // ---- Queries --------------------------------------------------------------------------------
@@ -300,6 +333,10 @@
     readyState: { get() { return 4; } },
     parseError: { get() { return states.get(this).parseError; } },
     url: { get() { return states.get(this).url; } },
+    // The file this document was last loaded from or saved to, as it was then: {path, identity}
+    // (the host's identity of the file, see __tavreloHost.fileIdentity); null after a failed
+    // load or save, or when the content came from text.
+    fileIdentity: { get() { const file = states.get(this).file; return file ? { path: file.path, identity: file.identity } : null; } },
     load: { value(source) { return load(this, source); } },
     loadXML: { value(text) { return loadText(this, text, ''); } },
     save: { value(destination) { save(this, destination); } },
@@ -337,7 +374,7 @@
     const doc = document.implementation.createDocument(null, null, null);
     Object.setPrototypeOf(doc, ComponentDocument);
     states.set(doc, {
-      async: true, preserveWhiteSpace: false, parseError: noError(), url: '',
+      async: true, preserveWhiteSpace: false, parseError: noError(), url: '', file: null,
       selectionNamespaces: new Map(), selectionNamespacesText: '', properties: new Map(),
     });
     return doc;
