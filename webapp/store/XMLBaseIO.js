@@ -49,7 +49,10 @@ var L_FILE_MODIFIED = "The file has been modified by another program.\nIt will b
 var L_DAMAGED_FILE_KEPT_1 = "The collection file\n\n";
 var L_DAMAGED_FILE_KEPT_2 = "\n\nis damaged and cannot be read. A copy of it was kept as\n\n";
 var L_DAMAGED_FILE_KEPT_3 = "\n\nA new collection is opened in its place; the first change you save replaces the damaged file.";
+var L_DAMAGED_FILE_KEPT_ON_CHANGE = "\n\nThe change you are making replaces the damaged file with the collection shown here.";
 var L_NOT_A_COLLECTION = "The file is not a collection: its document element is not \"root\".";
+var L_SAVE_FAILED_1 = "The change could not be saved.\n\n";
+var L_SAVE_FAILED_2 = "\n\nThe file was left as it was. The change is kept here and is saved with the next change.";
 
 // Results of a change.
 var ktfFailure = 0;
@@ -85,11 +88,13 @@ function fnEmptyDocument(someBase)
         someBase.removeChild(someBase.firstChild);
 }
 
+// An error of the store; storeMessage is what the user is told when it ends a change.
 function fnStoreError(sDescription)
 {
     var oError = new Error(sDescription);
     oError.number = 0x80004005 | 0;
     oError.description = sDescription;
+    oError.storeMessage = sDescription;
     return oError;
 }
 
@@ -110,11 +115,16 @@ function fnGetDatabaseElement(someBase)
 // A damaged file is copied aside once, before anything could be written over it, and the user
 // is told where the copy is. A copy that cannot be made stops the opening, so the damaged file
 // is never replaced without one.
-function fnKeepDamagedFile(somePath)
+function fnKeepDamagedFile(somePath, sAfterwards)
 {
-    var oKept = window.__tavreloHost.preserveDamagedFile(somePath);
+    var oKept;
+    try {
+        oKept = window.__tavreloHost.preserveDamagedFile(somePath);
+    } catch (e) {
+        throw fnStoreError(e.description || e.message);
+    }
     if (oKept.made)
-        alert(L_DAMAGED_FILE_KEPT_1 + somePath + L_DAMAGED_FILE_KEPT_2 + oKept.copy + L_DAMAGED_FILE_KEPT_3);
+        alert(L_DAMAGED_FILE_KEPT_1 + somePath + L_DAMAGED_FILE_KEPT_2 + oKept.copy + (sAfterwards || L_DAMAGED_FILE_KEPT_3));
 }
 
 // Elements that carry the prefix but not the format's namespace (a file that declared another
@@ -146,8 +156,11 @@ function fnRebindNamespace(someBase, someElement)
 // writes the file; the repairs reach it with the next saved change.
 function fnCheckedInitializeFile(someBase, somePath)
 {
+    goDiskCopies.delete(someBase);
     if (!someBase.load(somePath) && someBase.parseError.errorCode == cxbiNotWellFormed)
         fnKeepDamagedFile(somePath);
+    // Taken before a repair parses the document again: the disk still holds what was read.
+    var oRead = someBase.fileIdentity;
     // Never a new collection in its place: the first change saved would write over it.
     if (someBase.parseError.errorCode == cxbiNotAReadableFile)
         throw fnStoreError(someBase.parseError.reason);
@@ -194,6 +207,7 @@ function fnCheckedInitializeFile(someBase, somePath)
     // Parsed again, the new elements are exactly like the ones a file holds.
     if (bChanged && !someBase.loadXML(someBase.xml))
         throw fnStoreError(someBase.parseError.reason);
+    fnRememberDiskCopy(someBase, oRead);
     return true;
 }
 
@@ -262,10 +276,12 @@ function fnGetTimeStamp(someBase)
 // saved (no stamp) never counts as changed.
 function fnCheckTimeStampsEqual(someBase, someDiskBase)
 {
-    var sDisk = fnGetTimeStamp(someDiskBase);
-    if (sDisk == cxbiNoTimeStamp)
-        return true;
-    return fnGetTimeStamp(someBase) == sDisk;
+    return fnStampMatchesDisk(someBase, fnGetTimeStamp(someDiskBase));
+}
+
+function fnStampMatchesDisk(someBase, sDiskStamp)
+{
+    return sDiskStamp == cxbiNoTimeStamp || fnGetTimeStamp(someBase) == sDiskStamp;
 }
 
 function fnIncrementTimeStamp(someBase)
@@ -284,15 +300,19 @@ function fnIsUIN(sValue)
     return sValue != null && !isNaN(parseInt(sValue, 10));
 }
 
-// The largest identifier in the document; -1 when there is none.
+// The largest identifier in the document; -1 when there is none. One walk over the elements,
+// which is several times faster than a query for every UIN attribute of a large collection.
 function fnGetLargestUIN(someBase)
 {
     var nLargest = -1;
-    var oUINs = someBase.selectNodes("//@" + cxbiAttUIN);
-    for (var i = 0; i < oUINs.length; i++) {
-        var n = parseInt(oUINs[i].value, 10);
-        if (n > nLargest)
-            nLargest = n;
+    var oElements = someBase.getElementsByTagName("*");
+    for (var i = 0, n = oElements.length; i < n; i++) {
+        var sUIN = oElements[i].getAttribute(cxbiAttUIN);
+        if (sUIN != null) {
+            var nUIN = parseInt(sUIN, 10);
+            if (nUIN > nLargest)
+                nLargest = nUIN;
+        }
     }
     return nLargest;
 }
@@ -359,12 +379,15 @@ function fnFindFolderByUIN(someBase, someUIN)
 // the folders, and the fragments too unless bFoldersOnly.
 function fnGiveMissingUINs(someBase, bFoldersOnly)
 {
-    var sQuery = "/" + cxbiRoot + "/" + cxbiDatabase + " | //" + cxbiNODE;
-    if (!bFoldersOnly)
-        sQuery += " | //" + cxbiFRAGMENT;
-    var oElements = someBase.selectNodes(sQuery);
-    for (var i = 0; i < oElements.length; i++)
-        fnGetElementUIN(someBase, oElements[i]);
+    var oDatabase = fnGetDatabaseElement(someBase);
+    var oElements = someBase.getElementsByTagNameNS(cxbiNamespace, "*");
+    for (var i = 0, n = oElements.length; i < n; i++) {
+        var oElement = oElements[i];
+        var sName = oElement.localName;
+        if ((sName == "ktNODE" || (sName == "ktFRAGMENT" && !bFoldersOnly) || oElement == oDatabase) &&
+            !fnIsUIN(oElement.getAttribute(cxbiAttUIN)))
+            fnGetElementUIN(someBase, oElement);
+    }
 }
 
 // ---- Reading and changing under the lock -----------------------------------------------------------
@@ -404,6 +427,47 @@ function fnReadCollection(someHelper, someBase, somePath, someOptions)
     }
 }
 
+// ---- What a document knows of its file ---------------------------------------------------------
+
+// Per document: the file it was last read from or saved to, by the host's identity of that file
+// at the time, and the stamp the file held then. While the file keeps that identity nobody else
+// has written it, so a change need not read it again to learn its stamp.
+var goDiskCopies = new WeakMap();
+
+function fnRememberDiskCopy(someBase, someFile)
+{
+    if (someFile && someFile.identity)
+        goDiskCopies.set(someBase, { path: someFile.path, identity: someFile.identity, stamp: fnGetTimeStamp(someBase) });
+    else
+        goDiskCopies.delete(someBase);
+}
+
+// The stamp of the file at the path when it is still the very file the document last read or
+// wrote; null when that cannot be told (the file changed, or the document never saw it), and
+// the file has to be read.
+function fnKnownDiskStamp(someBase, somePath)
+{
+    var oKnown = goDiskCopies.get(someBase);
+    if (!oKnown || oKnown.path != somePath || !window.__tavreloHost || !window.__tavreloHost.fileIdentity)
+        return null;
+    return window.__tavreloHost.fileIdentity(somePath) === oKnown.identity ? oKnown.stamp : null;
+}
+
+// Loads the disk copy for the stamp check: the document, or null when there is nothing to
+// compare (no file, or one that cannot be read). A disk copy that is not well-formed is kept
+// beside the file first, as on opening, since the change then writes over it.
+function fnLoadDiskCopy(somePath)
+{
+    var oDisk = fnCreateXMLctl();
+    if (!oDisk)
+        throw fnStoreError(L_XML_CONTROL_FAILED);
+    if (oDisk.load(somePath))
+        return oDisk;
+    if (oDisk.parseError.errorCode == cxbiNotWellFormed)
+        fnKeepDamagedFile(somePath, L_DAMAGED_FILE_KEPT_ON_CHANGE);
+    return null;
+}
+
 // The first half of a change: takes the lock and makes sure the page's document is the file's
 // latest state. ktfFailure: nothing is locked (the user has been told why). ktfReloaded: the file
 // had changed on disk and someReread() read it again into the page's document. ktfSuccess: the
@@ -418,14 +482,13 @@ function fnBeginChange(someHelper, someBase, somePath, someReread, someLockFailu
         return ktfFailure;
     }
     try {
-        var oDisk = fnCreateXMLctl();
-        if (!oDisk) {
-            alert(L_XML_CONTROL_FAILED);
-            fnUnlockQuietly(someHelper, somePath);
-            return ktfFailure;
+        var sDiskStamp = fnKnownDiskStamp(someBase, somePath);
+        if (sDiskStamp == null) {
+            var oDisk = fnLoadDiskCopy(somePath);
+            // A disk copy that does not load (no file yet) is not compared.
+            sDiskStamp = oDisk ? fnGetTimeStamp(oDisk) : cxbiNoTimeStamp;
         }
-        // A disk copy that does not load (no file yet) is not compared.
-        if (oDisk.load(somePath) && !fnCheckTimeStampsEqual(someBase, oDisk)) {
+        if (!fnStampMatchesDisk(someBase, sDiskStamp)) {
             alert(L_FILE_MODIFIED);
             someReread();
             return ktfReloaded;
@@ -433,27 +496,49 @@ function fnBeginChange(someHelper, someBase, somePath, someReread, someLockFailu
         return ktfSuccess;
     } catch (e) {
         fnUnlockQuietly(someHelper, somePath);
+        // The component is missing, or a damaged disk copy could not be kept: the change would
+        // have replaced it.
+        if (e && e.storeMessage)
+            alert(e.storeMessage);
         return ktfFailure;
     }
 }
 
 // The second half of a change: records the current folder when it exists, advances the stamp,
 // saves the whole document, tells the other pages, and always releases the lock. True when the
-// file was saved; a failure ends the change silently and the document keeps it.
+// file was saved. A save that fails is told, naming the file and the system's reason; the old
+// file stays, the document keeps the change with the stamp it had, so that the next change
+// finds the file as the document knows it and saves the change with its own.
 function fnFinishChange(someHelper, someBase, somePath, someCurrentUIN)
 {
-    var bSaved = false;
+    var bSaved = false, sFailure = null;
+    var oRoot = fnGetRootElement(someBase);
+    var sStamp = oRoot ? oRoot.getAttribute(cxbiAttTimeStamp) : null;
     try {
         if (someCurrentUIN != null && String(someCurrentUIN) != "-1" && fnFindElementByUIN(someBase, someCurrentUIN))
             fnGetDatabaseElement(someBase).setAttribute(cxbiAttCurrentNode, String(someCurrentUIN));
         fnIncrementTimeStamp(someBase);
-        someBase.save(somePath);
+        try {
+            someBase.save(somePath);
+        } catch (e) {
+            sFailure = e && (e.description || e.message) || String(e);
+            throw e;
+        }
         bSaved = true;
+        fnRememberDiskCopy(someBase, someBase.fileIdentity);
         someHelper.DoSendChangeNotification(somePath, -1);
     } catch (e) {
     } finally {
+        if (!bSaved && oRoot) {
+            if (sStamp == null)
+                oRoot.removeAttribute(cxbiAttTimeStamp);
+            else
+                oRoot.setAttribute(cxbiAttTimeStamp, sStamp);
+        }
         fnUnlockQuietly(someHelper, somePath);
     }
+    if (sFailure != null)
+        alert(L_SAVE_FAILED_1 + sFailure + L_SAVE_FAILED_2);
     return bSaved;
 }
 
@@ -461,7 +546,8 @@ function fnFinishChange(someHelper, someBase, somePath, someCurrentUIN)
 // page's document (the lock is held); stopAfterReload ends the change after a reload so that the
 // user can look again; change(someBase) makes the change and returns false to give up;
 // currentFolderUIN() the folder the page considers current (or -1).
-// The result is ktfFailure when nothing was changed, else ktfSuccess or ktfReloaded.
+// The result is ktfFailure when nothing was saved (a change made stays in the document, see
+// fnFinishChange), else ktfSuccess or ktfReloaded.
 function fnChangeCollection(someHelper, someBase, somePath, someChange)
 {
     var nResult = fnBeginChange(someHelper, someBase, somePath, someChange.reread, someChange.lockFailureMessage);
@@ -480,7 +566,8 @@ function fnChangeCollection(someHelper, someBase, somePath, someChange)
         fnUnlockQuietly(someHelper, somePath);
         return ktfFailure;
     }
-    fnFinishChange(someHelper, someBase, somePath, someChange.currentFolderUIN ? someChange.currentFolderUIN() : -1);
+    if (!fnFinishChange(someHelper, someBase, somePath, someChange.currentFolderUIN ? someChange.currentFolderUIN() : -1))
+        return ktfFailure;
     return nResult;
 }
 

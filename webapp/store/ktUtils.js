@@ -325,6 +325,18 @@ function fnShowWaitCursor()
     });
 }
 
+// True when some frame shows the wait indicator.
+function fnIsWaitCursorShown()
+{
+    var bShown = false;
+    fnForEachFrameDocument(top, function (oDocument) {
+        var oHolder = fnWaitCursorHolderOf(oDocument);
+        if (oHolder && oHolder.style.display != "none")
+            bShown = true;
+    });
+    return bShown;
+}
+
 function fnHideWaitCursor()
 {
     fnForEachFrameDocument(top, function (oDocument) {
