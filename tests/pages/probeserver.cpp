@@ -1,6 +1,7 @@
 // A small in-process server for page tests: its class Probe shows how calls, arguments,
-// optional defaults, failures and events arrive through the host, and its library carries the
-// test pages as resources.
+// optional defaults, failures and events arrive through the host, acts on files as another
+// program would (and on the host's own file-size limit), and its library carries the test
+// pages as resources.
 
 #include "automation/classes.h"
 #include "automation/connection.h"
@@ -9,10 +10,18 @@
 #include "automation/registrar.h"
 #include "automation/typeinfo.h"
 
+#include <QDir>
+#include <QFile>
 #include <QHash>
 
 #include <array>
 #include <atomic>
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -134,7 +143,7 @@ private:
 
     static Probe *self(void *object) { return static_cast<Probe *>(static_cast<IDispatch *>(object)); }
 
-    static const std::array<tavrelo::automation::MethodThunk, 10> kVtable;
+    static const std::array<tavrelo::automation::MethodThunk, 16> kVtable;
 
     std::atomic<ULONG> m_references{1};
     ComPtr<IUnknown> m_site;
@@ -145,6 +154,59 @@ private:
     std::int32_t m_count = 0;
 };
 
+HRESULT fromErrno() { return HRESULT_FROM_WIN32(errno == ENOENT ? 2 : 5); }
+
+// Writes `text` over the file as another program would: "replace" puts a new file in its place,
+// "in-place" writes into the same file from its start (without shortening it), and
+// "replace-keeping-times" puts a new file in its place with the old file's access and
+// modification times.
+HRESULT rewriteFile(const QString &path, const QString &text, const QString &how)
+{
+    const QByteArray name = QFile::encodeName(path), bytes = text.toUtf8();
+    struct stat old {};
+    if (::stat(name.constData(), &old) != 0)
+        return fromErrno();
+    if (how == u"in-place") {
+        const int fd = ::open(name.constData(), O_WRONLY | O_CLOEXEC);
+        const bool ok = fd >= 0 && ::pwrite(fd, bytes.constData(), size_t(bytes.size()), 0) == bytes.size();
+        if (fd >= 0)
+            ::close(fd);
+        return ok ? S_OK : fromErrno();
+    }
+    if (how != u"replace" && how != u"replace-keeping-times")
+        return E_INVALIDARG;
+    const QByteArray other = name + ".outside";
+    const int fd = ::open(other.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const bool written = fd >= 0 && ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    if (fd >= 0)
+        ::close(fd);
+    if (!written)
+        return fromErrno();
+    if (how == u"replace-keeping-times") {
+        const timespec times[2] = {old.st_atim, old.st_mtim};
+        if (::utimensat(AT_FDCWD, other.constData(), times, 0) != 0)
+            return fromErrno();
+    }
+    return ::rename(other.constData(), name.constData()) == 0 ? S_OK : fromErrno();
+}
+
+// The soft file-size limit of the process that loaded the probe (the host); below its hard
+// limit, so it can be raised again. A negative size restores the limit the process had.
+HRESULT limitFileSize(std::int32_t bytes)
+{
+    static rlimit original{};
+    static bool saved = false;
+    if (!saved) {
+        if (::getrlimit(RLIMIT_FSIZE, &original) != 0)
+            return E_FAIL;
+        saved = true;
+    }
+    rlimit limit = original;
+    if (bytes >= 0)
+        limit.rlim_cur = rlim_t(bytes);
+    return ::setrlimit(RLIMIT_FSIZE, &limit) == 0 ? S_OK : E_FAIL;
+}
+
 QString describe(const Variant &value)
 {
     Variant text;
@@ -153,7 +215,7 @@ QString describe(const Variant &value)
 }
 
 // The members, in the order of the interface's entries.
-const std::array<tavrelo::automation::MethodThunk, 10> Probe::kVtable = {
+const std::array<tavrelo::automation::MethodThunk, 16> Probe::kVtable = {
     [](void *object, Variant *args) { // Raise
         self(object)->m_events.raise(args[0].toInt());
         return S_OK;
@@ -198,6 +260,24 @@ const std::array<tavrelo::automation::MethodThunk, 10> Probe::kVtable = {
         if (!document || FAILED(document.as(IID_IHTMLDocument2, &html)) || FAILED(html->get_locationString(&url)))
             return E_INVALIDARG;
         args[1] = Variant(url);
+        return S_OK;
+    },
+    [](void *, Variant *args) { // RewriteFile
+        return rewriteFile(args[0].toString(), args[1].toString(), args[2].toString());
+    },
+    [](void *, Variant *args) { return limitFileSize(args[0].toInt()); }, // LimitFileSize
+    [](void *, Variant *args) { // SetReadOnly
+        const QFileDevice::Permissions writable = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                                                  QFileDevice::ReadOther;
+        const QFileDevice::Permissions readOnly = QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+        return QFile::setPermissions(args[0].toString(), args[1].toInt() ? readOnly : writable) ? S_OK : E_FAIL;
+    },
+    [](void *, Variant *args) { return QDir(args[0].toString()).removeRecursively() ? S_OK : E_FAIL; }, // RemoveFolder
+    [](void *, Variant *args) { return QDir().mkpath(args[0].toString()) ? S_OK : E_FAIL; },             // MakeFolder
+    [](void *, Variant *args) { // FolderEntries
+        args[1] = Variant(QDir(args[0].toString())
+                              .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name)
+                              .join(u'\n'));
         return S_OK;
     },
 };
