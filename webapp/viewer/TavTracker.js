@@ -80,6 +80,10 @@ function fnDoShutdown()
     if (bWontWork)
         return;
     try {
+        fnFlushPendingSave();
+    } catch (e) {
+    }
+    try {
         if (gbCollectionOpen && gsCurrentPath && String(goCurrentFolderUIN) != "-1")
             fnQuietWriteCurrentNode(fnGetHelperObject(), gsCurrentPath, goCurrentFolderUIN);
     } catch (e) {
@@ -348,10 +352,71 @@ function fnSyncFilterButton()
 
 // ---- Loading a collection ------------------------------------------------------------------------
 
-// Opens or reloads a collection. A load that stops (the lock failed, the user declined the
-// version question, an error) leaves nothing open: the document is emptied and no later command
-// saves it.
+// Opens or reloads a collection. A large one is read after the wait indicator has been painted
+// (see fnAfterWaitIndicator); a change that has to read the file again calls fnReadFileNow.
 function fnLoadFile(sPath, bDoNotRecord)
+{
+    fnFlushPendingSave();
+    if (fnIsLongWork(sPath || gsDefPath)) {
+        fnAfterWaitIndicator(function () { fnReadFileNow(sPath, bDoNotRecord); });
+        return;
+    }
+    fnReadFileNow(sPath, bDoNotRecord);
+}
+
+// ---- Long work and the wait indicator ------------------------------------------------------------
+
+// Collections from this size on take about half a second or more to open or save.
+var kLongWorkBytes = 6 * 1024 * 1024;
+var goPendingSave = null; // a save that waits for the wait indicator to be painted: {sPath}
+
+function fnIsLongWork(sPath)
+{
+    try {
+        return __tavreloHost.fileSize(sPath) >= kLongWorkBytes;
+    } catch (e) {
+        return false;
+    }
+}
+
+// Shows the wait indicator and runs fnWork once the indicator is on the screen. The work then
+// holds the page's script, but the indicator's animation runs on the engine's compositor and
+// the window stays painted. A window that paints no frame (minimised) runs the work after a
+// short while all the same.
+function fnAfterWaitIndicator(fnWork)
+{
+    var bDone = false;
+    var fnRun = function () {
+        if (bDone)
+            return;
+        bDone = true;
+        try {
+            fnWork();
+        } finally {
+            if (!goQueuedList && !goPendingSave) // a list inserted in chunks hides it when it ends
+                fnHideWaitCursor();
+        }
+    };
+    fnShowWaitCursor();
+    requestAnimationFrame(function () { setTimeout(fnRun, 0); });
+    setTimeout(fnRun, 250);
+}
+
+// A change of a large collection is saved once the indicator shows; until then the lock stays
+// taken, and whatever reads or changes the collection next saves it first.
+function fnFlushPendingSave()
+{
+    var oSave = goPendingSave;
+    if (!oSave)
+        return;
+    goPendingSave = null;
+    fnFinishChange(fnGetHelperObject(), goBase, oSave.sPath, goCurrentFolderUIN);
+}
+
+// Loads at once: open, version question, identifiers, tree. A load that stops (the lock failed,
+// the user declined the version question, an error) leaves nothing open: the document is
+// emptied and no later command saves it.
+function fnReadFileNow(sPath, bDoNotRecord)
 {
     var oHelper = fnGetHelperObject();
     gbCollectionOpen = false;
@@ -597,10 +662,11 @@ function fnShowAbout()
 // change that does not open the file again ends the change too.
 function fnPrepareToChangeDatabase()
 {
+    fnFlushPendingSave();
     if (!gbCollectionOpen || !gsCurrentPath)
         return ktfFailure;
     var oHelper = fnGetHelperObject();
-    var nResult = fnBeginChange(oHelper, goBase, gsCurrentPath, function () { fnLoadFile(gsCurrentPath); },
+    var nResult = fnBeginChange(oHelper, goBase, gsCurrentPath, function () { fnReadFileNow(gsCurrentPath); },
                                 L_LOCK_FAILED);
     if (nResult == ktfReloaded && !gbCollectionOpen) {
         fnUnlockQuietly(oHelper, gsCurrentPath);
@@ -609,9 +675,24 @@ function fnPrepareToChangeDatabase()
     return nResult;
 }
 
+// True when the change was saved, or waits to be saved once the wait indicator shows; false
+// when the save failed (the user has been told, and the change stays in goBase).
 function fnSaveChangedDatabase()
 {
-    fnFinishChange(fnGetHelperObject(), goBase, gsCurrentPath, goCurrentFolderUIN);
+    fnFlushPendingSave();
+    if (!fnIsLongWork(gsCurrentPath))
+        return fnFinishChange(fnGetHelperObject(), goBase, gsCurrentPath, goCurrentFolderUIN);
+    goPendingSave = { sPath: gsCurrentPath };
+    fnAfterWaitIndicator(function () {
+        // The command that made the change may have rebuilt the list since, which hides the
+        // indicator: then it is shown again first.
+        if (!fnIsWaitCursorShown()) {
+            fnAfterWaitIndicator(fnFlushPendingSave);
+            return;
+        }
+        fnFlushPendingSave();
+    });
+    return true;
 }
 
 // ---- The helper's events -------------------------------------------------------------------------
