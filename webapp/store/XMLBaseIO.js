@@ -333,11 +333,15 @@ function fnCreateNewUIN(someBase)
 // but stale NextUIN would otherwise hand out identifiers that exist. In memory only.
 function fnMendUINCounter(someBase)
 {
+    fnMendUINCounterAbove(someBase, fnGetLargestUIN(someBase));
+}
+
+function fnMendUINCounterAbove(someBase, nLargest)
+{
     var oRoot = fnGetRootElement(someBase);
     if (!oRoot)
         return;
     var nNext = parseInt(oRoot.getAttribute(cxbiAttNextUIN), 10);
-    var nLargest = fnGetLargestUIN(someBase);
     if (!isNaN(nNext) && nNext >= 0 && nNext <= nLargest)
         oRoot.setAttribute(cxbiAttNextUIN, String(nLargest + 1));
 }
@@ -375,19 +379,34 @@ function fnFindFolderByUIN(someBase, someUIN)
     return someBase.selectSingleNode("/" + cxbiRoot + "/" + cxbiDatabase + sTest + " | //" + cxbiNODE + sTest);
 }
 
-// Gives an identifier to every element that lacks one, in document order: the root folder and
-// the folders, and the fragments too unless bFoldersOnly.
+// Mends the counter (fnMendUINCounter) and gives an identifier to every element that lacks
+// one, in document order: the root folder and the folders, and the fragments too unless
+// bFoldersOnly. One walk over the elements finds both the largest identifier and the elements
+// without one.
 function fnGiveMissingUINs(someBase, bFoldersOnly)
 {
     var oDatabase = fnGetDatabaseElement(someBase);
-    var oElements = someBase.getElementsByTagNameNS(cxbiNamespace, "*");
+    var nLargest = -1, aMissing = [];
+    var oElements = someBase.getElementsByTagName("*");
     for (var i = 0, n = oElements.length; i < n; i++) {
         var oElement = oElements[i];
-        var sName = oElement.localName;
-        if ((sName == "ktNODE" || (sName == "ktFRAGMENT" && !bFoldersOnly) || oElement == oDatabase) &&
-            !fnIsUIN(oElement.getAttribute(cxbiAttUIN)))
-            fnGetElementUIN(someBase, oElement);
+        var sUIN = oElement.getAttribute(cxbiAttUIN);
+        var nUIN = sUIN == null ? NaN : parseInt(sUIN, 10);
+        if (nUIN > nLargest)
+            nLargest = nUIN;
+        if (isNaN(nUIN) && oElement.namespaceURI == cxbiNamespace) {
+            var sName = oElement.localName;
+            if (sName == "ktNODE" || (sName == "ktFRAGMENT" && !bFoldersOnly) || oElement == oDatabase)
+                aMissing.push(oElement);
+        }
     }
+    fnMendUINCounterAbove(someBase, nLargest);
+    var oRoot = fnGetRootElement(someBase);
+    // A counter that is missing or not a number starts above the largest identifier.
+    if (aMissing.length && oRoot && !(parseInt(oRoot.getAttribute(cxbiAttNextUIN), 10) >= 0))
+        oRoot.setAttribute(cxbiAttNextUIN, String(nLargest + 1));
+    for (var j = 0; j < aMissing.length; j++)
+        aMissing[j].setAttribute(cxbiAttUIN, fnCreateNewUIN(someBase));
 }
 
 // ---- Reading and changing under the lock -----------------------------------------------------------
@@ -417,7 +436,6 @@ function fnReadCollection(someHelper, someBase, somePath, someOptions)
         fnCheckedInitializeFile(someBase, somePath);
         if (!fnCheckVersion(someBase) && !(fnConfirmConversion(someBase) && fnPerformConversion(someBase)))
             return false;
-        fnMendUINCounter(someBase);
         fnGiveMissingUINs(someBase, !!someOptions.foldersOnly);
         if (someOptions.render)
             someOptions.render(someBase);

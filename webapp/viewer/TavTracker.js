@@ -450,7 +450,6 @@ function fnReadFileNow(sPath, bDoNotRecord)
             fnSetSetting(ccsStLastFile, sPath, false);
             fnAddHistorySetting(ccsStPreviousFile, sPath, kRecentFiles);
         }
-        fnMendUINCounter(goBase);
         fnGiveMissingUINs(goBase, false);
         fnChooseCurrentFolder();
         var sTree = fnRenderFolderTree(goBase);
