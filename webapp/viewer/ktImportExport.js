@@ -210,10 +210,14 @@ function fnPerformImportExport(nMode, sFilePath)
             sPrevious = goBase.xml;
             if (!goBase.loadXML(oWork.xml))
                 throw L_ADD_FOLDER_FAILED;
-            fnSaveChangedDatabase();
+            var bSaved = fnSaveChangedDatabase() !== false;
             if (bExternalLocked)
                 fnUnlockQuietly(oHelper, sExternal);
             bExternalLocked = false;
+            // A failed save was told and keeps the import in memory for the next save: nothing
+            // is reloaded over it.
+            if (!bSaved)
+                return false;
             fnLoadFile(gsCurrentPath);
         } else {
             // 11. Into the other file, saved under its own lock; the open collection is unchanged.
