@@ -13,6 +13,13 @@ constexpr int kDialogMs = 60000;
 
 class Capture : public Viewer {
 protected:
+    void SetUp() override
+    {
+        Viewer::SetUp();
+        QTcpServer probe; // the dialog's own DevTools port: a viewer may hold the fixture's
+        probe.listen(QHostAddress::LocalHost);
+        m_grabPort = probe.serverPort();
+    }
     void TearDown() override
     {
         if (m_grab.state() != QProcess::NotRunning) {
@@ -34,7 +41,7 @@ protected:
         environment.insert(str("HOME"), m_home.path());
         environment.insert(str("TAVRELO_AUTOMATION"), m_home.filePath(str("answers.jsonl")));
         environment.insert(str("TAVRELO_AUTOMATION_LOG"), m_home.filePath(str("requests.jsonl")));
-        environment.insert(str("QTWEBENGINE_REMOTE_DEBUGGING"), QStringLiteral("127.0.0.1:%1").arg(m_devToolsPort));
+        environment.insert(str("QTWEBENGINE_REMOTE_DEBUGGING"), QStringLiteral("127.0.0.1:%1").arg(m_grabPort));
         m_grab.setProcessEnvironment(environment);
         m_grab.setProcessChannelMode(QProcess::ForwardedChannels);
         m_grab.start(str(CLIPVANE_HTAHOST), {str("--dialog"), str("--menu-arguments"), file,
@@ -42,9 +49,10 @@ protected:
         EXPECT_TRUE(m_grab.waitForStarted());
         return ready ? attachGrab() : nullptr;
     }
-    std::unique_ptr<DevToolsPage> attachGrab()
+    // The dialog the viewer opens lives in the viewer's process, on the fixture's port.
+    std::unique_ptr<DevToolsPage> attachGrab(quint16 port = 0)
     {
-        auto dialog = std::make_unique<DevToolsPage>(m_devToolsPort);
+        auto dialog = std::make_unique<DevToolsPage>(port ? port : m_grabPort);
         EXPECT_TRUE(dialog->attach(str("/ktGrab.htm")));
         EXPECT_TRUE(waitForTree(*dialog)) << "the dialog shows its folder tree";
         return dialog;
@@ -102,6 +110,7 @@ protected:
     }
 
     QProcess m_grab;
+    quint16 m_grabPort = 0;
 };
 
 TEST_F(Capture, NoTextToGrabClosesTheDialogAndStoresNothing)
@@ -248,7 +257,7 @@ TEST_F(Capture, TextGrabbedFromTheViewersOwnListHasNoAddress)
     m_devTools->evaluate(str("const f = fnFrame('ktRightFrame'), t = f.document.getElementById('FragmentText');"
                              " f.getSelection().selectAllChildren(t); setTimeout(() => t.dispatchEvent(new f.MouseEvent('contextmenu',"
                              " {bubbles: true, cancelable: true, clientX: 5, clientY: 5}))); true"));
-    auto dialog = attachGrab();
+    auto dialog = attachGrab(m_devToolsPort);
     const QList<QJsonObject> menus = loggedRequests("menu");
     ASSERT_EQ(menus.size(), 1);
     EXPECT_EQ(menus[0].value(str("items")).toArray().first().toObject().value(str("text")).toString(), str("Grab &Selected Text..."));
