@@ -1,7 +1,10 @@
 // Registration of the library: its registrar script (REGISTRY 101) writes the class and its
-// ProgIDs and makes htahost the program that runs HTML Applications, then its type library
-// (TYPELIB 1) is registered, then our mail clients; unregistration undoes all three.
+// ProgIDs, the collection file type, the browser's context-menu entry and toolbar button, and
+// makes htahost the program that runs HTML Applications; then its type library (TYPELIB 1) is
+// registered, then our mail clients, then the desktop's and browsers' own entries
+// (desktopintegration.h); unregistration undoes all four.
 
+#include "desktopintegration.h"
 #include "mailregistration.h"
 
 #include "object/exports.h"
@@ -16,19 +19,32 @@ using tavrelo::automation::RegistrarMode;
 
 namespace {
 
-// The htahost that goes with the library at `modulePath`: the one installed beside it, else the
-// one of the build tree this library was built in, else whichever PATH finds.
-QString htaHostPath(const QString &modulePath)
+// A program that goes with the library at `modulePath`: the one installed beside it (bin beside
+// lib), else the one of the build tree this library was built in, else whichever PATH finds.
+QString programPath(const QString &modulePath, const QString &name, const QString &builtPath)
 {
     const QString besideLibrary =
-        QFileInfo(modulePath).absolutePath() + QStringLiteral("/" CLIPVANE_LIB_TO_BIN "/htahost");
+        QFileInfo(modulePath).absolutePath() + QStringLiteral("/" CLIPVANE_LIB_TO_BIN "/") + name;
     const QFileInfo installed(QDir::cleanPath(besideLibrary));
     if (installed.isFile() && installed.isExecutable())
         return installed.absoluteFilePath();
-    const QFileInfo built(QStringLiteral(CLIPVANE_BUILD_HTAHOST));
+    const QFileInfo built(builtPath);
     if (built.isFile() && built.isExecutable())
         return built.absoluteFilePath();
-    return QStringLiteral("htahost");
+    return name;
+}
+
+QString htaHostPath(const QString &modulePath)
+{
+    return programPath(modulePath, QStringLiteral("htahost"), QStringLiteral(CLIPVANE_BUILD_HTAHOST));
+}
+QString launcherPath(const QString &modulePath)
+{
+    return programPath(modulePath, QStringLiteral("Clipvane"), QStringLiteral(CLIPVANE_BUILD_LAUNCHER));
+}
+QString nativeHostPath(const QString &modulePath)
+{
+    return programPath(modulePath, QStringLiteral("clipvane-native-host"), QStringLiteral(CLIPVANE_BUILD_NATIVE_HOST));
 }
 
 // A path as it goes into an open command, where a percent sign is written %%.
@@ -42,8 +58,27 @@ QString thisModulePath()
 
 HRESULT registerModule(const QString &path, RegistrarMode mode)
 {
+    // The design names the launcher beside the library; here it lies in the programs' folder.
     return tavrelo::automation::registerServerModule(
-        path, mode, {{QStringLiteral("HTAHOST"), forOpenCommand(htaHostPath(path))}});
+        path, mode,
+        {{QStringLiteral("HTAHOST"), forOpenCommand(htaHostPath(path))},
+         {QStringLiteral("CLIPVANE"), launcherPath(path)},
+         {QStringLiteral("CLIPVANECOMMAND"), forOpenCommand(launcherPath(path))}});
+}
+
+// The machine-wide entries of script REGISTRY 102. A user who may not change the machine hive
+// registers without them, as without the mail clients.
+HRESULT registerMachineEntries(const QString &path, RegistrarMode mode)
+{
+    QByteArray script;
+    HRESULT hr = tavrelo::automation::loadModuleResource(path, QStringLiteral("REGISTRY"), QStringLiteral("102"), &script);
+    if (FAILED(hr))
+        return hr;
+    hr = tavrelo::automation::runRegistrarScript(QString::fromUtf8(script),
+                                                 {{QStringLiteral("MODULE"), QString(path).replace(u'\'', QStringLiteral("''"))},
+                                                  {QStringLiteral("CLIPVANE"), launcherPath(path).replace(u'\'', QStringLiteral("''"))}},
+                                                 mode);
+    return hr == E_ACCESSDENIED ? S_OK : hr;
 }
 
 } // namespace
@@ -53,15 +88,23 @@ extern "C" {
 HRESULT DllRegisterServer()
 {
     const QString path = thisModulePath();
-    const HRESULT hr = registerModule(path, RegistrarMode::Register);
-    return FAILED(hr) ? hr : mailregistration::registerClients(path);
+    HRESULT hr = registerModule(path, RegistrarMode::Register);
+    if (SUCCEEDED(hr))
+        hr = registerMachineEntries(path, RegistrarMode::Register);
+    if (SUCCEEDED(hr))
+        hr = mailregistration::registerClients(path);
+    if (SUCCEEDED(hr))
+        hr = desktopintegration::registerDesktop({launcherPath(path), nativeHostPath(path), path});
+    return hr;
 }
 
 HRESULT DllUnregisterServer()
 {
+    const HRESULT desktopResult = desktopintegration::unregisterDesktop();
     const HRESULT mailResult = mailregistration::unregisterClients();
+    const HRESULT machineResult = registerMachineEntries(thisModulePath(), RegistrarMode::Unregister);
     const HRESULT hr = registerModule(thisModulePath(), RegistrarMode::Unregister);
-    return FAILED(hr) ? hr : mailResult;
+    return FAILED(hr) ? hr : FAILED(machineResult) ? machineResult : FAILED(mailResult) ? mailResult : desktopResult;
 }
 
 } // extern "C"

@@ -126,7 +126,7 @@ void dispatch(HostPage *page, const QString &method, const QJsonObject &call, co
     } else if (method == u"file.write") {
         if (!text("text").isString())
             return answer(job, malformed(method));
-        answer(job, writeTextFile(text("path").toString(), text("text").toString()));
+        answer(job, writeTextFile(text("path").toString(), text("text").toString(), text("encoding").toString()));
     } else if (method == u"file.preserve") {
         answer(job, preserveDamagedFile(text("path").toString()));
     } else {

@@ -126,8 +126,11 @@ CallResult readTextFile(const QString &path)
     return {decode(bytes)};
 }
 
-CallResult writeTextFile(const QString &path, const QString &text)
+CallResult writeTextFile(const QString &path, const QString &text, const QString &encoding)
 {
+    const bool utf16 = encoding.compare(u"utf-16le", Qt::CaseInsensitive) == 0;
+    if (!utf16 && !encoding.isEmpty())
+        return CallResult::failure(E_INVALIDARG, QStringLiteral("Unknown text encoding '%1'.").arg(encoding));
     if (CallResult bad = checkPath(path); FAILED(bad.hr))
         return bad;
     QSaveFile file(path);
@@ -137,7 +140,16 @@ CallResult writeTextFile(const QString &path, const QString &text)
     };
     if (!file.open(QIODevice::WriteOnly))
         return failed();
-    const QByteArray bytes = text.toUtf8();
+    QByteArray bytes;
+    if (utf16) {
+        bytes = QByteArray("\xFF\xFE", 2); // the byte-order mark
+        for (const QChar c : text) {
+            bytes.append(char(c.unicode() & 0xFF));
+            bytes.append(char(c.unicode() >> 8));
+        }
+    } else {
+        bytes = text.toUtf8();
+    }
     if (file.write(bytes) != bytes.size() || !file.flush())
         return failed();
     if (::fsync(file.handle()) != 0)

@@ -22,7 +22,7 @@ inline constexpr HRESULT E_NOT_A_READABLE_FILE = HRESULT_FROM_WIN32(222);
 CallResult readTextFile(const QString &path);
 // Writes UTF-8 into a temporary file beside the target, flushes it to disk and renames it over
 // the target, so a reader sees the old or the new file, never a part.
-CallResult writeTextFile(const QString &path, const QString &text);
+CallResult writeTextFile(const QString &path, const QString &text, const QString &encoding = {});
 // Keeps a copy of a file that cannot be used as it is (a damaged collection) beside it, named
 // "<name>.damaged-<date>-<time>", before anything may be written over it. A copy with the same
 // content that is already there is reused, so a file is copied (and its user told) only once.

@@ -12,6 +12,7 @@
 #include <QNetworkReply>
 #include <QWebSocket>
 
+#include <functional>
 #include <memory>
 
 class DevToolsPage {
@@ -35,12 +36,22 @@ public:
     // Connects to the first page whose address ends with `suffix`; false when none comes in time.
     bool attach(const QString &suffix)
     {
+        return attach([&suffix](const QJsonObject &page) { return page.value(QStringLiteral("url")).toString().endsWith(suffix); });
+    }
+
+    // Connects to the first page of the list that `accept` takes (a page's `id` tells one window
+    // from another of the same address); false when none comes in time.
+    bool attach(const std::function<bool(const QJsonObject &)> &accept)
+    {
         QString address;
         turnUntil(
             [&] {
                 for (const QJsonObject &page : targets())
-                    if (page.value(QStringLiteral("url")).toString().endsWith(suffix))
+                    if (accept(page)) {
                         address = page.value(QStringLiteral("webSocketDebuggerUrl")).toString();
+                        m_id = page.value(QStringLiteral("id")).toString();
+                        break;
+                    }
                 return !address.isEmpty();
             },
             kWaitMs);
@@ -79,8 +90,12 @@ public:
         return m_answers.take(id).value(QStringLiteral("result")).toObject();
     }
 
+    // The DevTools id of the page attached to.
+    QString id() const { return m_id; }
+
 private:
     quint16 m_port;
+    QString m_id;
     QNetworkAccessManager m_network;
     QWebSocket m_socket;
     QHash<int, QJsonObject> m_answers;

@@ -9,6 +9,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -30,7 +31,7 @@ QByteArray fragmentXml(const Fragment &f)
 
 // The folders of the test collection and their fragments:
 //   0 root; 1 Default Collection (9: 101-109); 2 Work (45: 201-245, six-line texts);
-//   3 Parent (none) > 4 Child (2: 401, 402); 5 Sorting (4: 501-504); 6 Hostile (4: 601-604).
+//   3 Parent (none) > 4 Child (2: 401, 402); 5 Sorting (4: 501-504); 6 Hostile (5: 601-605).
 // The sorting fragments order differently by each key; 503 and 504 share a comment.
 const QList<Fragment> kSorting = {
     {501, str("Beta"), str("delta"), str("alpha"), str("https://c.example/"), 3000},
@@ -44,8 +45,9 @@ const QList<Fragment> kHostile = {
     {602, str("file"), str("t"), str("c"), str("file:///etc/passwd"), 6002},
     {603, str("web"), str("t"), str("c"), str("https://example.org/a?b=<i>&c=1"), 6003},
     {604, str("empty comment"), str("t"), QString(), str("https://example.org/"), 6004},
+    {605, str("no address"), str("t"), str("c"), QString(), 6005},
 };
-constexpr int kAllFragments = 9 + 45 + 2 + 4 + 4;
+constexpr int kAllFragments = 9 + 45 + 2 + 4 + 5;
 
 class FragmentList : public Viewer {
 protected:
@@ -90,6 +92,38 @@ protected:
 
     QJsonValue js(const QString &expression) { return m_devTools->evaluate(expression); }
     QByteArray savedFile() const { return ScratchRegistry::readFile(m_path); }
+
+    // Runs `call` in the viewer once its current script is done (a dialog's opener waits for the
+    // dialog), and connects to the dialog (the visibility dialog unless named) once it is loaded.
+    std::unique_ptr<DevToolsPage> openVisibilityDialog(const char *call, const char *dialogPage = "/ktVisibilityOptions.htm")
+    {
+        const QString page = str(dialogPage);
+        EXPECT_TRUE(turnUntil([&] { // the last dialog's page is gone
+            const QList<QJsonObject> pages = m_devTools->targets();
+            return std::none_of(pages.begin(), pages.end(), [&](const QJsonObject &target) {
+                return target.value(str("url")).toString().endsWith(page);
+            });
+        }, kViewerMs));
+        js(QStringLiteral("window.dialogDone = false; setTimeout(() => { window.dialogResult = %1; window.dialogDone = true; }, 0); true")
+               .arg(str(call)));
+        auto dialog = std::make_unique<DevToolsPage>(m_devToolsPort);
+        EXPECT_TRUE(dialog->attach(page));
+        // Ready once its load (which fills the boxes) is over: a task after the document completed.
+        EXPECT_TRUE(turnUntil([&dialog] {
+            return dialog->evaluate(str("new Promise((r) => setTimeout(() => r(document.readyState == 'complete' &&"
+                                        " !!document.getElementById('OK'))))")).toBool();
+        }, kViewerMs));
+        return dialog;
+    }
+    // Script that clicks the dialog's boxes into the given states.
+    static QString setBoxes(std::initializer_list<std::pair<const char *, bool>> boxes)
+    {
+        QString script;
+        for (const auto &[id, on] : boxes)
+            script += QStringLiteral("if (document.getElementById('%1').checked != %2) document.getElementById('%1').click();")
+                          .arg(str(id), str(on ? "true" : "false"));
+        return script;
+    }
 
     QString m_path; // the test collection
     QStringList shownUINs()

@@ -130,4 +130,34 @@ TEST_F(FragmentOps, SelectedFragmentsAreDeletedAfterTheRightQuestion)
     EXPECT_FALSE(savedFile().contains("UIN=\"402\""));
 }
 
+TEST_F(FragmentOps, FragmentsAreCopiedIntoTheirOwnFolderAndMovedToAnother)
+{
+    startOnTestCollection(5);
+    // Chooses a folder in the chooser's tree (with "Make copy" as given) and presses OK.
+    auto choose = [this](const char *call, int folder, bool copy) {
+        auto chooser = openVisibilityDialog(call, "/ktMoveToFolder.htm");
+        chooser->evaluate(QStringLiteral("document.querySelector('li[UIN=\"%1\"] > span').click();"
+                                         "if (document.getElementById('ctlMakeCopy').checked != %2) document.getElementById('ctlMakeCopy').click();"
+                                         "setTimeout(() => document.getElementById('OK').click()); true")
+                              .arg(folder).arg(str(copy ? "true" : "false")));
+        EXPECT_TRUE(js(str("window.dialogDone")).toBool());
+    };
+    // A copy into its own folder: a second fragment with a new UIN, and the list rebuilt.
+    choose("listProbe.table(501).querySelector('.MoveFragmentButton').click()", 5, true);
+    const QStringList shown = shownUINs();
+    ASSERT_EQ(shown.size(), 5);
+    // The copy keeps 501's date, so it follows 501 (equal keys in file order).
+    EXPECT_EQ(shown.mid(0, 2), uinList({504, 501}));
+    EXPECT_FALSE(uinList({501, 502, 503, 504}).contains(shown[2])) << shown[2].toStdString();
+    EXPECT_EQ(savedFile().count("Name=\"Beta\""), 2);
+    // The selected fragments moved to another folder leave the list and the file holds them there.
+    js(str("listProbe.selectAcross(2, 3)"));
+    const QStringList moved = shownUINs().mid(2, 2);
+    choose("fnMoveFragments()", 6, false);
+    EXPECT_EQ(shownUINs(), QStringList({shown[0], shown[1], shown[4]}));
+    js(str("listProbe.selectFolder(6)"));
+    for (const QString &uin : moved)
+        EXPECT_TRUE(shownUINs().contains(uin)) << uin.toStdString();
+}
+
 } // namespace

@@ -115,7 +115,31 @@ window.listProbe = (() => {
   }
   const looks = (...which) => which.map((w) => button(w).getAttribute('kt_look')).join(' ');
 
+  // An exported page as the engine reads it.
+  function readExport(html) {
+    const page = new DOMParser().parseFromString(html, 'text/html');
+    const text = (element) => element ? element.textContent : null;
+    return {
+      title: page.title,
+      contents: Array.from(page.querySelectorAll('td.Contents div.ContentsEntry')).map((entry) => {
+        const first = entry.firstChild;
+        return (first.nodeName == 'A' ? first.getAttribute('href') + ' ' : '') + first.textContent;
+      }),
+      headings: Array.from(page.querySelectorAll('td.FolderHead > *')).map((h) => h.tagName + ' ' + h.textContent + ' ' + h.firstChild.getAttribute('name')),
+      fragments: Array.from(page.querySelectorAll('table.Fragment')).map((t) => ({
+        rows: Array.from(t.tBodies[0].rows).map((row) => row.className),
+        cols: t.getAttribute('cols'),
+        fieldNames: Array.from(t.querySelectorAll('td.FieldTitle')).map(text),
+        source: t.querySelector('div.Source a') ? t.querySelector('div.Source a').getAttribute('href') : null,
+        sourceRow: t.querySelector('div.Source') ? t.querySelector('div.Source').closest('tr').className : null,
+        title: text(t.querySelector('div.FragmentTitle')),
+        textHTML: t.querySelector('tr.Text td.FieldData div') ? t.querySelector('tr.Text td.FieldData div').innerHTML : null,
+      })),
+      elements: ['script', 'img', 'b', 'i', 'iframe'].map((tag) => page.getElementsByTagName(tag).length).join(),
+    };
+  }
+
   return { right, holder, tables, uins, idle, table, expanded, selectFolder, watch, interrupt, view, selectAcross, edit, centre, press,
-           button, buttonAt, looks };
+           button, buttonAt, looks, readExport };
 })();
 true;

@@ -96,10 +96,11 @@ TEST_F(Toolbar, EveryCommandButtonRunsItsCommand)
     };
     const Case cases[] = {
         {"PrintButton", "print", "Fragments"},
-        {"ImportButton", "message", "not available"},
-        {"ExportButton", "message", "not available"},
-        {"HTMLExportButton", "message", "not available"},
-        {"SendByMailButton", "message", "not available"},
+        {"ImportButton", "file", "Import"},
+        {"ExportButton", "file", "Export"},
+        {"HTMLExportButton", "file", "HTML files"},
+        {"SendByMailButton", "message", "no default mail client"},
+        {"ShowMailClientsButton", "message", "no compatible mail clients"},
         {"ktsMoveFragments", "message", "select at least one citation"},
         {"ktsDeleteFragments", "message", "select at least one citation"},
         {"ktsSortModes", "menu", ""},

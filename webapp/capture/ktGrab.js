@@ -40,11 +40,20 @@ function fnGetTree()
 // The capture dialog keeps its own folder: a selection change in its tree changes nothing.
 function fnOnTreeSelectionChange() { return true; }
 
-function fnEndDialog(nOutcome)
+// A failed end leaves its reason as the console's last line, which the host writes to standard
+// error for whoever started it.
+function fnEndDialog(nOutcome, sReason)
 {
+    if (nOutcome == cnGrabFailed)
+        fnTellFailure(sReason);
     if (nOutcome != cnGrabCancelled)
         window.returnValue = nOutcome;
     window.close();
+}
+
+function fnTellFailure(sReason)
+{
+    console.error("Capture failed: " + fnRemoveWhiteSpaces(sReason));
 }
 
 // Start-up failures close the dialog and are told by the browser window when it can, else here.
@@ -58,7 +67,7 @@ function fnCloseAndTell(sMessage)
     } catch (e) {
         alert(sMessage);
     }
-    fnEndDialog(cnGrabFailed);
+    fnEndDialog(cnGrabFailed, sMessage);
 }
 
 // ---- Start-up ------------------------------------------------------------------------------------
@@ -70,7 +79,7 @@ function SetupFields()
         oHelper.PopupMenuHandle;
     } catch (e) {
         alert(L_NO_HELPER);
-        fnEndDialog(cnGrabFailed);
+        fnEndDialog(cnGrabFailed, L_NO_HELPER);
         return;
     }
     if (!ReadSelection())
@@ -264,8 +273,10 @@ function OnOK()
             oFolder.removeChild(oFragment);
             fnRestoreAttribute(oDatabase, cxbiAttCurrentNode, sOldCurrent);
             fnRestoreAttribute(oRoot, cxbiAttTimeStamp, sOldStamp);
+            var sFailure = L_SAVE_FAILED_1 + sPath + L_SAVE_FAILED_2 + (e && (e.description || e.message));
             window.returnValue = cnGrabFailed;
-            alert(L_SAVE_FAILED_1 + sPath + L_SAVE_FAILED_2 + (e && (e.description || e.message)));
+            fnTellFailure(sFailure);
+            alert(sFailure);
             return;
         }
         fnSetSetting(ccsStLastFile, sPath, false);

@@ -347,6 +347,14 @@ function fnFindElementByUIN(someBase, someUIN)
     return someBase.selectSingleNode("//*[@" + cxbiAttUIN + "=" + fnXPathLiteral(String(someUIN)) + "]");
 }
 
+// The root folder or the folder with that identifier; null when there is none (a fragment with
+// that identifier does not count).
+function fnFindFolderByUIN(someBase, someUIN)
+{
+    var sTest = "[@" + cxbiAttUIN + "=" + fnXPathLiteral(String(someUIN)) + "]";
+    return someBase.selectSingleNode("/" + cxbiRoot + "/" + cxbiDatabase + sTest + " | //" + cxbiNODE + sTest);
+}
+
 // Gives an identifier to every element that lacks one, in document order: the root folder and
 // the folders, and the fragments too unless bFoldersOnly.
 function fnGiveMissingUINs(someBase, bFoldersOnly)

@@ -86,6 +86,17 @@ function fnKtText(someText)
     return (someText === undefined || someText === null) ? "" : String(someText);
 }
 
+// Characters that an XML 1.0 file cannot hold (controls other than white space, U+FFFE, U+FFFF,
+// halves of surrogate pairs) are removed from typed text before it is stored: written into the
+// collection they would make the whole file unreadable. Vertical tab and form feed are left to
+// the white-space rules.
+var goKtNonXMLCharacters = /[\x00-\x08\x0E-\x1F\uFFFE\uFFFF]|[\uD800-\uDBFF](?![\uDC00-\uDFFF])|(?<![\uD800-\uDBFF])[\uDC00-\uDFFF]/g;
+
+function fnRemoveNonXMLCharacters(sText)
+{
+    return fnKtText(sText).replace(goKtNonXMLCharacters, "");
+}
+
 // The single-line rule: titles, comments on one line, folder names.
 function fnRemoveWhiteSpaces(sText)
 {

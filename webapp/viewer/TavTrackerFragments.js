@@ -42,11 +42,10 @@ function fnFindFragment(sUIN, sFolderUIN)
     return oFragment;
 }
 
-// A folder element (the root folder or a folder) by its UIN, or null.
+// A folder element (the root folder or a folder) of the open collection by its UIN, or null.
 function fnFindFolder(sUIN)
 {
-    var oFolder = fnFindElementByUIN(goBase, sUIN);
-    return oFolder && (oFolder.nodeName == cxbiNODE || oFolder.nodeName == cxbiDatabase) ? oFolder : null;
+    return fnFindFolderByUIN(goBase, sUIN);
 }
 
 // ---- In-place editing ----------------------------------------------------------------------------

@@ -660,12 +660,13 @@
       registerMarshaller(type, matches, save, load) {
         marshallers.push({ type: type, matches: matches, save: save, load: load });
       },
-      // The page's files: a whole file as text, or written whole and atomically.
+      // The page's files: a whole file as text, or written whole and atomically (as UTF-8, or
+      // as UTF-16 little-endian with a byte-order mark when encoding is "utf-16le").
       readTextFile(path) {
         return call('file.read', { path: String(path) });
       },
-      writeTextFile(path, text) {
-        call('file.write', { path: String(path), text: String(text) });
+      writeTextFile(path, text, encoding) {
+        call('file.write', { path: String(path), text: String(text), encoding: encoding == null ? '' : String(encoding) });
       },
       // Where the window's content begins on the screen: {x, y}.
       contentScreenOrigin() {

@@ -400,4 +400,13 @@
 
   for (const progId of ['Microsoft.XMLDOM', 'MSXML.DOMDocument', 'MSXML2.DOMDocument'])
     host.registerScriptClass(progId, createDocument);
+
+  // A document handed to a modal dialog (or returned by one) arrives as a copy with the same
+  // content: the dialog runs in a process of its own, so it travels as its text.
+  host.registerMarshaller('Microsoft.XMLDOM', isComponentDocument, (doc) => serializeNode(doc), (text) => {
+    const doc = createDocument();
+    doc.async = false;
+    loadText(doc, text, '');
+    return doc;
+  });
 })();
