@@ -225,6 +225,56 @@ TEST_F(Capture, AFailedSaveKeepsTheDialogOpenAndSaysWhy)
     EXPECT_EQ(grabExit(), 2) << "the grab failed";
 }
 
+TEST_F(Capture, ANewFolderIsSavedWithTheFragmentAndNotSelected)
+{
+    const QString path = writeCollection(str("folders.t-q"), "TimeStamp=\"1\" NextUIN=\"3\" dbversion=\"1.0\"", "0");
+    ASSERT_TRUE(registryprobe::setValue(tavrelo::registry::HKEY_CURRENT_USER, str("SOFTWARE\\Tavrelo\\Quillet\\Quillet"),
+                                        str("LastFile"), tavrelo::registry::REG_SZ, path.toUtf8()));
+    const QByteArray before = ScratchRegistry::readFile(path);
+    // Names the folder in the folder dialog that the capture dialog opens (and waits for): a fresh
+    // one (its box still reads "New folder"), not the one just closed.
+    auto name = [this](DevToolsPage &dialog, const char *typed, bool click = true) {
+        if (click)
+            dialog.evaluate(str("setTimeout(() => NewFolder.click()); true"));
+        std::unique_ptr<DevToolsPage> folder;
+        EXPECT_TRUE(turnUntil([&] {
+            folder = std::make_unique<DevToolsPage>(m_grabPort);
+            return folder->attach(str("/ktNewNode.htm")) &&
+                   folder->evaluate(str("new Promise((r) => setTimeout(() => r(document.readyState == 'complete' &&"
+                                        " !!document.getElementById('ctlName') && ctlName.value === 'New folder')))")).toBool();
+        }, kDialogMs));
+        folder->evaluate(QStringLiteral("ctlName.value = '%1'; setTimeout(() => OK.click()); true").arg(str(typed)));
+    };
+    const char *labels = "[...frames.ctlFoldersTree.document.querySelectorAll('[name=FolderName]')].map((l) => l.textContent +"
+                         " (l.className == 'FolderNameFocused' ? '*' : '')).join(',')";
+
+    // A name that differs from a sibling's only in case is refused and asked for again.
+    auto dialog = startGrab(captured("Text", "into the root"));
+    name(*dialog, "  work ");
+    EXPECT_TRUE(turnUntil([this] { return messages().size() == 1; }, kDialogMs));
+    EXPECT_EQ(messages(), QStringList({str("Folder with the same name already exists.\n\nPlease select another name.")}));
+    name(*dialog, "New  one", false);
+    EXPECT_TRUE(waitForTree(*dialog, "New one"));
+    EXPECT_EQ(dialog->evaluate(str(labels)).toString(), str("Mine*,Default Collection,Work,New one")) << "the selection stays";
+    // Cancel: the folder existed in the dialog only.
+    dialog->evaluate(str("setTimeout(() => Cancel.click()); true"));
+    EXPECT_EQ(grabExit(), 1);
+    EXPECT_EQ(ScratchRegistry::readFile(path), before);
+
+    // OK without choosing the new folder stores the fragment in its parent, and both are saved.
+    dialog = startGrab(captured("Text", "into the root"));
+    name(*dialog, "Fresh");
+    EXPECT_TRUE(waitForTree(*dialog, "Fresh"));
+    dialog->evaluate(str("setTimeout(() => OK.click()); true"));
+    EXPECT_EQ(grabExit(), 0);
+    const QString xml = QString::fromUtf8(ScratchRegistry::readFile(path));
+    EXPECT_TRUE(xml.contains(QRegularExpression(str("<TavTracker:ktNODE[^>]*Name=\"Fresh\""))));
+    EXPECT_TRUE(xml.contains(QRegularExpression(str("ktDATABASE[^>]*CurrentNode=\"0\"")))) << xml.toStdString();
+    ASSERT_EQ(fragments(path).size(), 1);
+    EXPECT_TRUE(xml.contains(QRegularExpression(str("UIN=\"2\"/>\\s*<TavTracker:ktNODE[^>]*Fresh[^>]*>\\s*</TavTracker:ktNODE>\\s*<TavTracker:ktFRAGMENT"))))
+        << "the folder and then the fragment in the root folder";
+}
+
 TEST_F(Capture, CancelStoresNothing)
 {
     auto dialog = startGrab(captured("Text", "dropped"));
