@@ -93,7 +93,7 @@ void dispatch(HostPage *page, const QString &method, const QJsonObject &call, co
         if (!text("url").isString())
             return answer(job, malformed(method));
         window->openDialog(QUrl(text("url").toString()), text("arguments"), text("features").toString(),
-                           [job](const CallResult &result) { answer(job, result); });
+                           [job](const CallResult &result) { answer(job, result); }, text("menuArguments"));
     } else if (method == u"dialog.returnValue") {
         window->setReturnValue(text("value"));
         answer(job, {true});

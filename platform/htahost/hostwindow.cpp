@@ -303,7 +303,7 @@ void HostWindow::closeAll(int graceMs)
 }
 
 void HostWindow::openDialog(const QUrl &url, const QJsonValue &arguments, const QString &features,
-                            std::function<void(CallResult)> done)
+                            std::function<void(CallResult)> done, const QJsonValue &menuArguments)
 {
     const auto address = parseResAddress(url);
     if (!address || !isTrustedLibrary(address->library)) {
@@ -319,6 +319,16 @@ void HostWindow::openDialog(const QUrl &url, const QJsonValue &arguments, const 
     options.dialog = true;
     options.features = features;
     options.dialogArguments = arguments;
+    if (menuArguments.isObject()) {
+        const QJsonObject captured = menuArguments.toObject();
+        for (const char *key : {"title", "url", "selectionType", "text"}) {
+            if (!captured.value(QLatin1String(key)).isString()) {
+                done(CallResult::failure(E_INVALIDARG, QStringLiteral("The captured window has no %1").arg(QLatin1String(key))));
+                return;
+            }
+        }
+        options.menuArguments = captured;
+    }
     auto *dialog = new HostWindow(m_profile, std::move(options), this);
     dialog->m_onClosed = [done = std::move(done)](std::optional<QJsonValue> value) {
         done({value ? QJsonObject{{QStringLiteral("value"), *value}} : QJsonObject()});

@@ -60,8 +60,11 @@ public:
 
     // Opens a page of the application as a modal dialog of this window; `done` gets
     // {"value": returnValue} or {} when the dialog closed without one.
+    // `menuArguments`, when it is an object, becomes the dialog's window.external.menuArguments.
     void openDialog(const QUrl &url, const QJsonValue &arguments, const QString &features,
-                    std::function<void(CallResult)> done);
+                    std::function<void(CallResult)> done, const QJsonValue &menuArguments = {});
+    // Called with the window's returnValue (or nothing) once it has closed.
+    void onClosed(std::function<void(std::optional<QJsonValue>)> handler) { m_onClosed = std::move(handler); }
     void setReturnValue(const QJsonValue &value) { m_returnValue = value; }
     // Applies the given members of {width, height, left, top}; answers all four.
     QJsonObject dialogGeometry(const QJsonObject &changes);

@@ -26,6 +26,9 @@
 namespace {
 
 constexpr int kUsage = 2;
+// A host started for a dialog alone ends with the dialog's returnValue when it is one of these,
+// else with kDialogCancelled (closed without one, or by its close box).
+constexpr int kDialogStored = 0, kDialogCancelled = 1, kDialogFailed = 2;
 constexpr int kSessionGraceMs = 10000;
 int g_signalPipe[2] = {-1, -1};
 
@@ -156,7 +159,16 @@ int main(int argc, char *argv[])
     profile->settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
     profile->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, false);
 
+    const bool dialog = options.dialog;
     auto *window = new HostWindow(profile, std::move(options));
+    int dialogStatus = kDialogCancelled;
+    if (dialog) {
+        window->onClosed([&dialogStatus](std::optional<QJsonValue> value) {
+            const int status = value && value->isDouble() ? value->toInt(-1) : -1;
+            if (status == kDialogStored || status == kDialogFailed)
+                dialogStatus = status;
+        });
+    }
     if (single) {
         single->listen([window = QPointer<HostWindow>(window)] {
             if (!window)
@@ -175,5 +187,5 @@ int main(int argc, char *argv[])
     // Pages go before their profile.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     delete profile;
-    return result;
+    return dialog && result == 0 ? dialogStatus : result;
 }

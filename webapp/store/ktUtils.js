@@ -281,6 +281,37 @@ function fnResizeDialogIfNotFit()
         window.dialogWidth = Math.ceil(oRect.right + nButtonHeight + nOuterWidth - nInnerWidth) + "px";
 }
 
+// ---- Popup menus ---------------------------------------------------------------------------------
+
+// The lower-left corner of an element of a window or frame in screen coordinates: the window
+// content's place on the screen (the host knows it; the window's outer origin includes its
+// decorations), plus the frame's place in the window, plus the element's place in the frame.
+function fnScreenPointBelow(oFrameWindow, sElementId)
+{
+    var oBox = oFrameWindow.document.getElementById(sElementId).getBoundingClientRect();
+    var oFrameBox = oFrameWindow.frameElement ? oFrameWindow.frameElement.getBoundingClientRect() : { left: 0, top: 0 };
+    var oOrigin = __tavreloHost.contentScreenOrigin();
+    return { x: Math.round(oOrigin.x + oFrameBox.left + oBox.left), y: Math.round(oOrigin.y + oFrameBox.top + oBox.bottom) };
+}
+
+// Builds a popup menu (fnFill appends its items), shows it at the point and destroys it whatever
+// happened; the chosen command number, 0 when dismissed. The menu belongs to the window of class
+// sWindowClass; without one, to the application's window.
+function fnTrackPopupMenu(oPoint, fnFill, sWindowClass)
+{
+    var oHelper = fnGetHelperObject();
+    oHelper.PopupMenuCreate();
+    var nMenu = oHelper.PopupMenuHandle;
+    try {
+        fnFill(oHelper);
+        if (sWindowClass === undefined || sWindowClass === null)
+            sWindowClass = top.oHTA ? top.oHTA.applicationName : "";
+        return oHelper.PopupMenuTrack(oPoint.x, oPoint.y, sWindowClass);
+    } finally {
+        oHelper.PopupMenuDestroy(nMenu);
+    }
+}
+
 // ---- Wait indicator ------------------------------------------------------------------------------
 
 // Calls fnDo with the document of the window and of each of its frames, depth first. A frame

@@ -592,30 +592,45 @@ function fnShowRecentList()
     }
 }
 
-// The lower-left corner of a frame's element in screen coordinates: the window content's place
-// on the screen (the host knows it; the window's outer origin includes its decorations), plus
-// the frame's place in the window, plus the element's place in the frame.
-function fnScreenPointBelow(oFrameWindow, sElementId)
+// ---- Grabbing text from the list ----------------------------------------------------------------
+
+var L_GRAB_SELECTED_TEXT = "Grab &Selected Text...";
+var L_COPY_SELECTION = "&Copy";
+var kGrabCommand = 1, kCopyCommand = 2;
+
+// The list keeps the engine's context menu, except over a text selection: there it offers to grab
+// the selected text into a collection, as a browser does, and to copy it.
+function fnOnListContextMenu(oEvent)
 {
-    var oBox = oFrameWindow.document.getElementById(sElementId).getBoundingClientRect();
-    var oFrameBox = oFrameWindow.frameElement.getBoundingClientRect();
-    var oOrigin = __tavreloHost.contentScreenOrigin();
-    return { x: Math.round(oOrigin.x + oFrameBox.left + oBox.left), y: Math.round(oOrigin.y + oFrameBox.top + oBox.bottom) };
+    var oFrame = fnFrame("ktRightFrame");
+    var oSelection = oFrame.getSelection();
+    if (!oSelection || oSelection.isCollapsed)
+        return true;
+    oEvent.preventDefault();
+    try {
+        var oOrigin = __tavreloHost.contentScreenOrigin();
+        var oFrameBox = oFrame.frameElement.getBoundingClientRect();
+        var oPoint = { x: Math.round(oOrigin.x + oFrameBox.left + oEvent.clientX), y: Math.round(oOrigin.y + oFrameBox.top + oEvent.clientY) };
+        var nChoice = fnTrackPopupMenu(oPoint, function (oHelper) {
+            oHelper.PopupMenuAppendItem(L_GRAB_SELECTED_TEXT, kGrabCommand, 1, 0);
+            oHelper.PopupMenuAppendSeparator();
+            oHelper.PopupMenuAppendItem(L_COPY_SELECTION, kCopyCommand, 1, 0);
+        });
+        if (nChoice == kGrabCommand)
+            fnGrabSelectedText(oFrame);
+        else if (nChoice == kCopyCommand)
+            oFrame.document.execCommand("copy");
+    } catch (e) {
+        alert(L_OPERATION_FAILED + (e.description || e.message));
+    }
+    return false;
 }
 
-// Builds a popup menu (fnFill appends its items), shows it at the point and destroys it whatever
-// happened; the chosen command number, 0 when dismissed.
-function fnTrackPopupMenu(oPoint, fnFill)
+// Opens the capture dialog for the frame, as the browser's menu entry opens it for a page.
+function fnGrabSelectedText(oFrame)
 {
-    var oHelper = fnGetHelperObject();
-    oHelper.PopupMenuCreate();
-    var nMenu = oHelper.PopupMenuHandle;
-    try {
-        fnFill(oHelper);
-        return oHelper.PopupMenuTrack(oPoint.x, oPoint.y, oHTA.applicationName);
-    } finally {
-        oHelper.PopupMenuDestroy(nMenu);
-    }
+    __tavreloHost.showCaptureDialog("ktGrab.htm", oFrame, "help:no; resizable:no; status:no; center:yes; dialogWidth:600px; dialogHeight:325px",
+                                    ["ctlQuillet", "oHTA"]);
 }
 
 // With no recent files there is no menu: the buttons go back to their flat look.

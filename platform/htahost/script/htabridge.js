@@ -441,6 +441,46 @@
     return answer && 'value' in answer ? loadDeep(answer.value) : undefined;
   };
 
+  // What a capture dialog learns of an element of the captured window: its tag and scope names
+  // as the design's engine gives them (HTA:APPLICATION is APPLICATION in the scope HTA), its
+  // class, the application name of an application element, and the same of its parent.
+  function elementSnapshot(element, depth) {
+    if (!element || element.nodeType !== 1)
+      return null;
+    const name = String(element.tagName), colon = name.indexOf(':');
+    return {
+      tagName: (colon > 0 ? name.slice(colon + 1) : name).toUpperCase(),
+      scopeName: colon > 0 ? name.slice(0, colon).toUpperCase() : 'HTML',
+      className: String(element.className || ''),
+      applicationName: colon > 0 ? String(element.getAttribute('applicationname') || '') : '',
+      parent: depth > 0 ? elementSnapshot(element.parentElement, depth - 1) : null,
+    };
+  }
+  // The capture dialog for a window of this application: the dialog's
+  // window.external.menuArguments is that window with its title, address and selection, and the
+  // elements `ids` of its document and of its top window's.
+  function showCaptureDialog(url, captured, features, ids) {
+    const selection = captured.getSelection();
+    const text = selection ? selection.toString() : '';
+    const elements = {}, topElements = {};
+    for (const id of ids || []) {
+      elements[id] = elementSnapshot(captured.document.getElementById(id), 1);
+      topElements[id] = elementSnapshot(captured.top.document.getElementById(id) ||
+                                        (captured.top[id] && captured.top[id].nodeType === 1 ? captured.top[id] : null), 1);
+    }
+    const answer = call('modal', {
+      url: new URL(String(url), location.href).href,
+      arguments: saveDeep(undefined),
+      features: features == null ? '' : String(features),
+      menuArguments: {
+        title: String(captured.document.title), url: String(captured.location.href),
+        selectionType: selection && !selection.isCollapsed && text ? 'Text' : 'None', text: text,
+        elements: elements, topElements: topElements,
+      },
+    });
+    return answer && 'value' in answer ? loadDeep(answer.value) : undefined;
+  }
+
   // The application element (HTA:APPLICATION) answers with its attributes and the command line.
   const applicationProperties = {
     applicationName: ['applicationname', ''], border: ['border', 'thick'], borderStyle: ['borderstyle', 'normal'],
@@ -539,8 +579,19 @@
       selection: { type: captured.selectionType, createRange: () => range },
       [documentUrl]: captured.url,
     };
+    // Elements known of the captured window (a window of the application), without their content.
+    const snapshots = (known) => (id) => {
+      const toElement = (snapshot) => snapshot && {
+        tagName: snapshot.tagName, scopeName: snapshot.scopeName, className: snapshot.className,
+        applicationName: snapshot.applicationName, parentElement: toElement(snapshot.parent),
+      };
+      return known && Object.prototype.hasOwnProperty.call(known, id) ? toElement(known[id]) : null;
+    };
+    doc.getElementById = snapshots(captured.elements);
     const browserWindow = { document: doc, location: doc.location };
-    browserWindow.top = browserWindow.parent = browserWindow.self = browserWindow.window = browserWindow;
+    browserWindow.parent = browserWindow.self = browserWindow.window = browserWindow;
+    browserWindow.top = captured.topElements
+      ? { document: { getElementById: snapshots(captured.topElements) } } : browserWindow;
     doc.parentWindow = browserWindow;
     Object.defineProperty(window.external, 'menuArguments', { value: browserWindow });
   }
@@ -623,6 +674,7 @@
       registerScriptClass(progId, factory) {
         scriptClasses.set(String(progId).toLowerCase(), factory);
       },
+      showCaptureDialog: showCaptureDialog,
       // Script types copied into and out of modal dialogs.
       registerMarshaller(type, matches, save, load) {
         marshallers.push({ type: type, matches: matches, save: save, load: load });
