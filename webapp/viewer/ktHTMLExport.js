@@ -8,7 +8,6 @@ var L_HTML_NO_CITATIONS = "There are no citations to export.\n\nNeither current 
 var L_HTML_NO_FIELDS = "No exportable fields are visible.\n\nTurn one of them on and try again.";
 var L_HTML_WRITE_FAILED_1 = "Failed to write to a file:\n";
 var L_HTML_WRITE_FAILED_2 = "\n\nEither a file could not be created or text cannot be saved in it.";
-var L_HTML_FILTER = "HTML files|*.htm|All files|*.*";
 
 var kHTMLStyle =
     "H2,H3 { font-family: Verdana, sans-serif; font-size: 10pt; }\n" +
@@ -180,7 +179,7 @@ function fnHTMLExport()
         alert(L_HTML_NO_CITATIONS);
         return;
     }
-    if (!fnBrowseForFile(gsCurrentPath, "Export", "htm", L_HTML_FILTER, true))
+    if (!fnBrowseForFile(gsCurrentPath, L_Export_Dialog_Title, L_HTML_EXT, L_HTML_FILTER, true))
         return;
     var sPath = fnGetBrowserObject().FileName;
     var oOptions = fnReadHTMLExportOptions();

@@ -103,10 +103,10 @@ function fnPerformImportExport(nMode, sFilePath)
         return false;
     // 1. The other file.
     if (nMode == cixImport) {
-        if (!fnBrowseForFile(gsCurrentPath, "Import", L_QUILLET_EXT, L_QUILLET_FILTER, false, true, true))
+        if (!fnBrowseForFile(gsCurrentPath, L_Import_Dialog_Title, L_QUILLET_EXT, L_QUILLET_FILTER, false, true, true))
             return false;
     } else if (nMode == cixExport) {
-        if (!fnBrowseForFile(gsCurrentPath, "Export"))
+        if (!fnBrowseForFile(gsCurrentPath, L_Export_Dialog_Title))
             return false;
     } else if (nMode == cixSendByMail) {
         oBrowser.FileName = sFilePath;
