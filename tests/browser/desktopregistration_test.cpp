@@ -43,7 +43,7 @@ QByteArray readAll(const QString &path)
 QJsonObject readJson(const QString &path) { return QJsonDocument::fromJson(readAll(path)).object(); }
 
 // The words of a desktop entry's Exec value with %f given `file`, read by the rules of the
-// Desktop Entry Specification: string escapes first, then quoting, then field codes.
+// The desktop-entry rules: string escapes first, then quoting, then field codes.
 QStringList execWords(const QString &value, const QString &file)
 {
     QString unescaped;

@@ -6,7 +6,6 @@
 
 var L_FIELD_NOT_FOUND = "Not found.";
 var L_CITATION_NOT_FOUND = "Citation not found.";
-var L_FRAGMENT_FOLDER_NOT_FOUND = "Folder not found.";
 var L_DELETE_CITATIONS = "Are you sure that you want to delete selected citations?";
 var L_DELETE_CITATION = "Are you sure that you want to delete this citation?";
 
@@ -355,7 +354,7 @@ function fnMoveFragmentInBase(sDestination, sSource, aUINs, bCopy)
         return ktfFailure;
     var oDestination = fnFindFolder(sDestination);
     if (!oDestination)
-        alert(L_FRAGMENT_FOLDER_NOT_FOUND);
+        alert(L_FOLDER_NOT_FOUND);
     var aFragments = oDestination ? fnFindAllFragments(aUINs) : null;
     if (!aFragments) {
         fnUnlockQuietly(fnGetHelperObject(), gsCurrentPath);

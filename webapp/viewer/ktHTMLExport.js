@@ -172,7 +172,7 @@ function fnHTMLExport()
         oFolder = null;
     }
     if (!oFolder) {
-        alert(L_FRAGMENT_FOLDER_NOT_FOUND);
+        alert(L_FOLDER_NOT_FOUND);
         return;
     }
     if (!fnHasFragmentsBelow(oFolder)) {

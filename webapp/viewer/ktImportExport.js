@@ -202,7 +202,7 @@ function fnPerformImportExport(nMode, sFilePath)
         var oExternalNode = fnFindFolderByUIN(oExternal, sExternalFolder);
         var oCurrentNode = fnFindFolderByUIN(oWork, sCurrent);
         if (!oExternalNode || !oCurrentNode)
-            throw L_FRAGMENT_FOLDER_NOT_FOUND;
+            throw L_FOLDER_NOT_FOUND;
         if (nMode == cixImport) {
             // 10. Into the open collection.
             if (!fnAddNodeData(oWork, oCurrentNode, oExternal, oExternalNode, true))
