@@ -48,13 +48,15 @@ HRESULT Quillet::GetTempFilePath(const QString &fileName, const QString &extensi
     if (folder.isEmpty() || !QFileInfo(folder).isDir())
         return S_OK;
     const QString stem = QDir(folder).filePath(plainName(fileName));
-    const QString suffix = plainName(extension);
+    // Without an extension there is no dot: Windows drops a trailing one from a file name, Linux
+    // would keep it and the attachment would be named "name.".
+    const QString suffix = extension.isEmpty() ? QString() : u'.' + plainName(extension);
     // "name.ext", then "name (1).ext" ... "name (9999).ext". The parts are put in at one go: a
     // name may hold "%2" itself.
     for (unsigned counter = 0; counter <= 9999; ++counter) {
         const QString candidate = counter == 0
-                                      ? QStringLiteral("%1.%2").arg(stem, suffix)
-                                      : QStringLiteral("%1 (%2).%3").arg(stem, QString::number(counter), suffix);
+                                      ? stem + suffix
+                                      : QStringLiteral("%1 (%2)%3").arg(stem, QString::number(counter), suffix);
         const Claim claimed = claim(candidate);
         if (claimed == Claim::Taken) {
             *path = candidate;

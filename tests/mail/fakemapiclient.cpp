@@ -1,5 +1,6 @@
 // A mail client library for the tests: its MAPISendMail writes what it received, as name=value
-// lines, to the file $FAKE_MAPI_RECORD and returns the number in $FAKE_MAPI_RESULT.
+// lines, to the file $FAKE_MAPI_RECORD, keeps a copy of the attachment as $FAKE_MAPI_KEEP when
+// that is set, and returns the number in $FAKE_MAPI_RESULT.
 
 #include "mapi/mapi.h"
 
@@ -10,6 +11,19 @@
 namespace {
 
 int isNull(const void *pointer) { return pointer == nullptr ? 1 : 0; }
+
+void copyFile(const char *from, const char *to)
+{
+    std::FILE *in = std::fopen(from, "rb");
+    std::FILE *out = in ? std::fopen(to, "wb") : nullptr;
+    char buffer[4096];
+    for (std::size_t got; out && (got = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
+        std::fwrite(buffer, 1, got, out);
+    if (out)
+        std::fclose(out);
+    if (in)
+        std::fclose(in);
+}
 
 }
 
@@ -35,6 +49,8 @@ extern "C" __attribute__((visibility("default"))) ULONG MAPISendMail(LHANDLE ses
                      file.ulReserved, file.flFlags, file.nPosition, file.lpszPathName ? file.lpszPathName : "(null)",
                      file.lpszFileName ? file.lpszFileName : "(null)", isNull(file.lpFileType),
                      file.lpszPathName && ::access(file.lpszPathName, F_OK) == 0 ? 1 : 0);
+        if (const char *keep = std::getenv("FAKE_MAPI_KEEP"); keep && file.lpszPathName)
+            copyFile(file.lpszPathName, keep);
     }
     std::fclose(record);
     return result ? static_cast<ULONG>(std::strtoul(result, nullptr, 10)) : SUCCESS_SUCCESS;

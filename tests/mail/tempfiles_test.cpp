@@ -44,7 +44,9 @@ TEST_F(TempFileNames, theFirstFreeNameCountingUpFromTheBareOne)
 
 TEST_F(TempFileNames, oddNamesStayInTheTemporaryFolder)
 {
-    EXPECT_EQ(tempPath(QStringLiteral("Bare"), QStringLiteral("")), in("Bare."));
+    EXPECT_EQ(tempPath(QStringLiteral("Bare"), QStringLiteral("")), in("Bare")) << "no trailing dot";
+    writeFile(in("Bare"));
+    EXPECT_EQ(tempPath(QStringLiteral("Bare"), QStringLiteral("")), in("Bare (1)"));
     EXPECT_EQ(tempPath(QStringLiteral("../a/b"), QStringLiteral("t/q")), in(".._a_b.t_q"));
     EXPECT_EQ(tempPath(QStringLiteral("/etc/x"), QStringLiteral("t-q")), in("_etc_x.t-q"));
     EXPECT_EQ(tempPath(QStringLiteral("nul") + QChar(u'\0') + QStringLiteral("x"), QStringLiteral("t-q")),

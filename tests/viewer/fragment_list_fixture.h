@@ -68,10 +68,12 @@ protected:
         return fragments;
     }
 
-    // Writes the test collection (current folder `currentNode`) and starts the viewer on it.
-    void startOnTestCollection(int currentNode)
+    // Writes the test collection (current folder `currentNode`) as `name` among the test's files
+    // and starts the viewer on it.
+    void startOnTestCollection(int currentNode, const QString &name = str("List.t-q"))
     {
-        const QString path = m_path = m_files.filePath(str("List.t-q"));
+        const QString path = m_path = m_files.filePath(name);
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root xmlns:TavTracker=\"http://www.tavrelo.com/tracker/\" "
@@ -83,7 +85,7 @@ protected:
                    folder(5, "Sorting", kSorting) + folder(6, "Hostile", kHostile) + "</TavTracker:ktDATABASE></root>");
         file.close();
         startClipvane({path});
-        waitForTitle([](const QString &t) { return t.contains(str("List.t-q")); });
+        waitForTitle([&](const QString &t) { return t.contains(QFileInfo(path).fileName()); });
         ASSERT_TRUE(m_devTools->attach(str("/TavTracker.hta")));
         QFile probe(str(LIST_PROBE_JS));
         ASSERT_TRUE(probe.open(QIODevice::ReadOnly));

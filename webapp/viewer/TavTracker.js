@@ -711,9 +711,21 @@ function fnSaveChangedDatabase()
 
 // ---- The helper's events -------------------------------------------------------------------------
 
+// Whether two paths name one file. Letter case alone does not decide: on most Linux file systems
+// "List.t-q" and "list.t-q" are two files, while on others (and through links or "./") two
+// spellings lead to one. Paths spelled alike are the same file; others are when the file exists
+// and both lead to it (the host's identity of a file includes its device and inode).
 function fnSamePath(sOne, sTwo)
 {
-    return String(sOne).toLowerCase() == String(sTwo).toLowerCase();
+    sOne = String(sOne);
+    sTwo = String(sTwo);
+    if (sOne == sTwo)
+        return true;
+    var oHost = window.__tavreloHost;
+    if (!sOne || !sTwo || !oHost || !oHost.fileIdentity)
+        return false;
+    var sIdentity = oHost.fileIdentity(sOne);
+    return !!sIdentity && sIdentity === oHost.fileIdentity(sTwo);
 }
 
 function fnOnFileChange()
