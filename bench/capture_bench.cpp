@@ -1,0 +1,207 @@
+// How long a capture takes on a large collection, through the real native-messaging host, the real
+// capture dialog and a running viewer: from the host receiving the browser's message until the
+// dialog's first paint (and until its folder tree shows), and from OK until the file is saved and
+// the viewer has reloaded it; each beside one save of the same collection measured in the same run.
+//
+//   capture_bench [--fragments M ...]      (1 000 and 100 000 fragments unless given)
+//
+// Needs a display; without one run it under xvfb-run. Times of different processes are compared on
+// the system's wall clock (the pages' performance.timeOrigin is on it too), which is good to a
+// millisecond or two.
+
+#include "support/devtools.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr int kLongMs = 1200000;
+
+bool run(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(program, arguments);
+    const bool ok = process.waitForFinished(kLongMs) && process.exitStatus() == QProcess::NormalExit &&
+                    process.exitCode() == 0;
+    if (!ok)
+        std::fprintf(stderr, "%s failed\n", qPrintable(program));
+    return ok;
+}
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
+}
+
+double wallClockMs() { return double(QDateTime::currentMSecsSinceEpoch()); }
+
+// In the viewer: every completed load is written down, on the wall clock.
+const char *kWatchReloads = R"JS(
+(() => { window.benchReloads = []; const load = window.fnLoadFile;
+  window.fnLoadFile = function () { const r = load.apply(this, arguments);
+    window.benchReloads.push(performance.timeOrigin + performance.now()); return r; };
+  return true; })()
+)JS";
+
+// In the viewer: one save of a copy of the open collection (a copy, so that the viewer's own
+// document keeps its file), best of three, in milliseconds.
+const char *kReferenceSave = R"JS(
+((path) => { const copy = fnCreateXMLctl(); copy.loadXML(goBase.xml); let best = Infinity;
+  for (let i = 0; i < 3; i++) { const start = performance.now(); copy.save(path); best = Math.min(best, performance.now() - start); }
+  return best; })
+)JS";
+
+const char *kTreeShown = "new Promise((r) => setTimeout(() => { try { r(document.readyState == 'complete' &&"
+                         " !!frames.ctlFoldersTree.document.getElementById('FoldersTree')); } catch (e) { r(false); } }))";
+const char *kFirstPaint = "(() => { const paints = performance.getEntriesByType('paint');"
+                          " const p = paints.find((e) => e.name == 'first-contentful-paint') || paints[0];"
+                          " return p ? performance.timeOrigin + p.startTime : 0; })()";
+
+QByteArray frame(const QJsonObject &message)
+{
+    const QByteArray body = QJsonDocument(message).toJson(QJsonDocument::Compact);
+    const quint32 length = quint32(body.size());
+    QByteArray framed(reinterpret_cast<const char *>(&length), sizeof length); // the machine's own byte order
+    return framed + body;
+}
+
+struct Figures {
+    double save = 0, firstPaint = 0, treeShown = 0, saved = 0, answered = 0, reloaded = 0;
+};
+
+// One collection of `fragments` fragments: the viewer runs on it, a capture stores into it.
+bool measure(int fragments, Figures *figures)
+{
+    QTemporaryDir scratch;
+    const QString home = scratch.filePath(QStringLiteral("home"));
+    for (const char *folder : {"home", "registry", "runtime"})
+        QDir(scratch.path()).mkpath(QString::fromLatin1(folder));
+    // The capture dialog opens the last collection, else this one.
+    const QString collection = QDir(home).filePath(QStringLiteral("Clipvane.t-q"));
+    const quint16 viewerPort = freePort(), dialogPort = freePort();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), home);
+    environment.insert(QStringLiteral("TAVRELO_REGISTRY_DIR"), scratch.filePath(QStringLiteral("registry")));
+    environment.insert(QStringLiteral("TAVRELO_RUNTIME_DIR"), scratch.filePath(QStringLiteral("runtime")));
+    environment.insert(QStringLiteral("TAVRELO_AUTOMATION"), scratch.filePath(QStringLiteral("answers.jsonl")));
+    environment.insert(QStringLiteral("QTWEBENGINE_REMOTE_DEBUGGING"), QStringLiteral("127.0.0.1:%1").arg(viewerPort));
+    if (!run(QStringLiteral(COLLECTION_GENERATOR),
+             {QStringLiteral("--folders"), QString::number(qMax(10, fragments / 10)), QStringLiteral("--fragments"),
+              QString::number(fragments), collection},
+             environment) ||
+        !run(QStringLiteral(REGSVR), {QStringLiteral("-s"), QStringLiteral(HELPERS)}, environment) ||
+        !run(QStringLiteral(CLIPVANE_LAUNCHER), {collection}, environment))
+        return false;
+    std::printf("\ncollection: %d fragments, %.1f MiB\n", fragments, double(QFileInfo(collection).size()) / (1024.0 * 1024.0));
+
+    DevToolsPage viewer(viewerPort);
+    const bool open = turnUntil([&viewer] {
+        for (const QJsonObject &page : viewer.targets())
+            if (page.value(QStringLiteral("title")).toString().contains(QStringLiteral("Clipvane.t-q")))
+                return true;
+        return false;
+    }, kLongMs);
+    if (!open || !viewer.attach(QStringLiteral("/TavTracker.hta")) || !viewer.evaluate(QString::fromUtf8(kWatchReloads)).toBool()) {
+        std::fprintf(stderr, "the viewer did not open the collection\n");
+        return false;
+    }
+    const QString copy = scratch.filePath(QStringLiteral("copy.t-q"));
+    figures->save = viewer.evaluate(QString::fromUtf8(kReferenceSave) + QStringLiteral("('%1')").arg(copy), kLongMs).toDouble();
+
+    // The browser's message, as the extension sends it.
+    environment.insert(QStringLiteral("QTWEBENGINE_REMOTE_DEBUGGING"), QStringLiteral("127.0.0.1:%1").arg(dialogPort));
+    QProcess host;
+    host.setProcessEnvironment(environment);
+    host.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    host.setReadChannel(QProcess::StandardOutput);
+    host.start(QStringLiteral(NATIVE_HOST), {QStringLiteral("chrome-extension://bench/")});
+    if (!host.waitForStarted())
+        return false;
+    const double sent = wallClockMs();
+    host.write(frame({{QStringLiteral("command"), QStringLiteral("grab")},
+                      {QStringLiteral("title"), QStringLiteral("A page")},
+                      {QStringLiteral("url"), QStringLiteral("https://example.org/")},
+                      {QStringLiteral("selectionType"), QStringLiteral("Text")},
+                      {QStringLiteral("text"), QStringLiteral("A selection\r\nof two lines")}}));
+    DevToolsPage dialog(dialogPort);
+    if (!dialog.attach(QStringLiteral("/ktGrab.htm")) ||
+        !turnUntil([&dialog] { return dialog.evaluate(QString::fromUtf8(kTreeShown)).toBool(); }, kLongMs)) {
+        std::fprintf(stderr, "the capture dialog did not show its folder tree\n");
+        return false;
+    }
+    figures->treeShown = wallClockMs() - sent;
+    figures->firstPaint = dialog.evaluate(QString::fromUtf8(kFirstPaint)).toDouble() - sent;
+
+    // OK: the dialog stores, the host answers, the viewer reloads.
+    const QDateTime before = QFileInfo(collection).lastModified();
+    const double ok = dialog.evaluate(QStringLiteral("setTimeout(() => document.getElementById('OK').click());"
+                                                     " performance.timeOrigin + performance.now()"))
+                          .toDouble();
+    QByteArray answer;
+    const bool answered = turnUntil([&] {
+        answer += host.readAllStandardOutput();
+        quint32 length = 0;
+        if (answer.size() >= 4)
+            std::memcpy(&length, answer.constData(), sizeof length);
+        return answer.size() >= 4 && answer.size() >= qsizetype(4 + length);
+    }, kLongMs);
+    figures->answered = wallClockMs() - ok;
+    if (!answered || !answer.contains("\"stored\"")) {
+        std::fprintf(stderr, "the capture was not stored: %s\n", answer.mid(4).constData());
+        return false;
+    }
+    const QDateTime after = QFileInfo(collection).lastModified();
+    figures->saved = after > before ? double(after.toMSecsSinceEpoch()) - ok : -1;
+    if (!turnUntil([&viewer] { return viewer.evaluate(QStringLiteral("benchReloads.length")).toInt() > 0; }, kLongMs)) {
+        std::fprintf(stderr, "the viewer did not reload\n");
+        return false;
+    }
+    figures->reloaded = viewer.evaluate(QStringLiteral("benchReloads[0]")).toDouble() - ok;
+    host.closeWriteChannel();
+    host.waitForFinished(60000);
+    viewer.evaluate(QStringLiteral("window.close()"));
+    turnUntil([&viewer] { return viewer.targets().isEmpty(); }, 60000); // its files are gone before the folder
+    return true;
+}
+
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QList<int> sizes;
+    const QStringList arguments = QCoreApplication::arguments();
+    for (qsizetype i = 1; i + 1 < arguments.size(); i += 2)
+        if (arguments.at(i) == u"--fragments")
+            sizes << arguments.at(i + 1).toInt();
+    if (sizes.isEmpty())
+        sizes = {1000, 100000};
+    for (const int fragments : sizes) {
+        Figures f;
+        if (!measure(fragments, &f))
+            return 1;
+        std::printf("%-54s %9.1f ms\n", "reference: one save of the collection", f.save);
+        const auto row = [&f](const char *what, double ms) { std::printf("%-54s %9.1f ms  %7.2fx\n", what, ms, ms / f.save); };
+        row("message received -> the dialog's first paint", f.firstPaint);
+        row("message received -> its folder tree shown", f.treeShown);
+        row("OK -> the collection file saved", f.saved);
+        row("OK -> the host answers the browser", f.answered);
+        row("OK -> the running viewer has reloaded", f.reloaded);
+    }
+    return 0;
+}
