@@ -68,10 +68,10 @@ describe("Firefox ESR", () => {
         // The shortcut is bound once the extension has started, which may follow the page's load:
         // pressed again while no dialog has come.
         let dialog;
-        for (let attempt = 0; attempt < 5 && !dialog; ++attempt) {
+        for (let attempt = 0; attempt < 3 && !dialog; ++attempt) {
             xdotool("windowfocus", "--sync", window);
             xdotool("key", "--clearmodifiers", "alt+shift+g");
-            dialog = await world.attachDialog(10000).catch(() => undefined);
+            dialog = await world.attachDialog(20000).catch(() => undefined);
         }
         assert.ok(dialog, "the shortcut opened the capture dialog");
         assert.equal(await dialog.evaluate("edtFragment.value"), kStoredSelection.replace("!BR/!", "\n"));

@@ -111,24 +111,23 @@ export class World {
         return viewer;
     }
 
-    // The viewers found by their endpoints in the world's runtime folder ("<pid>-<serial>").
-    viewerProcesses() {
+    // The viewers and dialogs of the world, by their endpoints in its runtime folder
+    // ("<pid>-<serial>.json").
+    hostProcesses() {
         const endpoints = path.join(this.dir("runtime"), "endpoints");
         const ids = fs.existsSync(endpoints) ? fs.readdirSync(endpoints) : [];
         return [...new Set(ids.map((name) => Number.parseInt(name, 10)).filter((pid) => pid > 0))];
     }
 
+    // Ends what the world started and waits for it to go before its folders are removed.
     async cleanup() {
-        for (const pid of this.viewerProcesses()) {
-            try {
-                process.kill(pid, "SIGTERM");
-            } catch (e) {
-                // gone already
-            }
-        }
-        for (const child of this.processes)
-            if (child.exitCode === null && child.signalCode === null)
-                child.kill("SIGTERM");
+        const alive = (pid) => { try { process.kill(pid, 0); return true; } catch (e) { return false; } };
+        const pids = [...this.hostProcesses(), ...this.processes.map((child) => child.pid)].filter(alive);
+        for (const pid of pids)
+            process.kill(pid, "SIGTERM");
+        await until("the test's processes to end", async () => !pids.some(alive), 30000).catch((e) => {
+            pids.filter(alive).forEach((pid) => process.kill(pid, "SIGKILL"));
+        });
         fs.rmSync(this.root, {recursive: true, force: true, maxRetries: 3});
     }
 
