@@ -11,6 +11,10 @@ while read -r package; do
     [[ "$status" == "install ok installed" ]] || missing+=("$package")
 done < "$here/packages.txt"
 
+# Debian's nodejs comes without npm, which is a package of its own there; a nodejs that carries
+# its own npm conflicts with that package.
+command -v npm >/dev/null || missing+=(npm)
+
 [[ ${#missing[@]} -eq 0 ]] && exit 0
 
 sudo=()
