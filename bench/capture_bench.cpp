@@ -10,6 +10,7 @@
 // millisecond or two.
 
 #include "support/devtools.h"
+#include "viewerworld.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -19,8 +20,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QTcpServer>
 #include <QTemporaryDir>
+
 #include <cstdio>
 #include <cstring>
 
@@ -28,25 +29,8 @@ namespace {
 
 constexpr int kLongMs = 1200000;
 
-bool run(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment)
-{
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(program, arguments);
-    const bool ok = process.waitForFinished(kLongMs) && process.exitStatus() == QProcess::NormalExit &&
-                    process.exitCode() == 0;
-    if (!ok)
-        std::fprintf(stderr, "%s failed\n", qPrintable(program));
-    return ok;
-}
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
-}
+using benchworld::freePort;
+using benchworld::run;
 
 double wallClockMs() { return double(QDateTime::currentMSecsSinceEpoch()); }
 
@@ -88,18 +72,10 @@ struct Figures {
 bool measure(int fragments, Figures *figures)
 {
     QTemporaryDir scratch;
-    const QString home = scratch.filePath(QStringLiteral("home"));
-    for (const char *folder : {"home", "registry", "runtime"})
-        QDir(scratch.path()).mkpath(QString::fromLatin1(folder));
-    // The capture dialog opens the last collection, else this one.
-    const QString collection = QDir(home).filePath(QStringLiteral("Clipvane.t-q"));
     const quint16 viewerPort = freePort(), dialogPort = freePort();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HOME"), home);
-    environment.insert(QStringLiteral("TAVRELO_REGISTRY_DIR"), scratch.filePath(QStringLiteral("registry")));
-    environment.insert(QStringLiteral("TAVRELO_RUNTIME_DIR"), scratch.filePath(QStringLiteral("runtime")));
-    environment.insert(QStringLiteral("TAVRELO_AUTOMATION"), scratch.filePath(QStringLiteral("answers.jsonl")));
-    environment.insert(QStringLiteral("QTWEBENGINE_REMOTE_DEBUGGING"), QStringLiteral("127.0.0.1:%1").arg(viewerPort));
+    QProcessEnvironment environment = benchworld::environment(scratch, viewerPort);
+    // The capture dialog opens the last collection, else this one.
+    const QString collection = scratch.filePath(QStringLiteral("home/Clipvane.t-q"));
     if (!run(QStringLiteral(COLLECTION_GENERATOR),
              {QStringLiteral("--folders"), QString::number(qMax(10, fragments / 10)), QStringLiteral("--fragments"),
               QString::number(fragments), collection},
@@ -110,13 +86,7 @@ bool measure(int fragments, Figures *figures)
     std::printf("\ncollection: %d fragments, %.1f MiB\n", fragments, double(QFileInfo(collection).size()) / (1024.0 * 1024.0));
 
     DevToolsPage viewer(viewerPort);
-    const bool open = turnUntil([&viewer] {
-        for (const QJsonObject &page : viewer.targets())
-            if (page.value(QStringLiteral("title")).toString().contains(QStringLiteral("Clipvane.t-q")))
-                return true;
-        return false;
-    }, kLongMs);
-    if (!open || !viewer.attach(QStringLiteral("/TavTracker.hta")) || !viewer.evaluate(QString::fromUtf8(kWatchReloads)).toBool()) {
+    if (!benchworld::attachViewer(viewer, QStringLiteral("Clipvane.t-q")) || !viewer.evaluate(QString::fromUtf8(kWatchReloads)).toBool()) {
         std::fprintf(stderr, "the viewer did not open the collection\n");
         return false;
     }

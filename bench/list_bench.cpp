@@ -9,31 +9,19 @@
 // Needs a display; without one run it under xvfb-run.
 
 #include "support/devtools.h"
+#include "viewerworld.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QJsonObject>
-#include <QProcess>
-#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <cstdio>
 
 namespace {
 
-bool run(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment)
-{
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(program, arguments);
-    const bool ok = process.waitForFinished(1200000) && process.exitStatus() == QProcess::NormalExit &&
-                    process.exitCode() == 0;
-    if (!ok)
-        std::fprintf(stderr, "%s failed\n", qPrintable(program));
-    return ok;
-}
+using benchworld::run;
 
 // Measured in the viewer's main page. Each figure is the best of five, in milliseconds.
 const char *kMeasure = R"JS(
@@ -135,19 +123,9 @@ int main(int argc, char *argv[])
     }
 
     QTemporaryDir scratch;
-    const QString home = scratch.filePath(QStringLiteral("home")), collection = scratch.filePath(QStringLiteral("large.t-q"));
-    for (const char *folder : {"home", "registry", "runtime"})
-        QDir(scratch.path()).mkpath(QString::fromLatin1(folder));
-    QTcpServer probe; // a free port for the DevTools server
-    probe.listen(QHostAddress::LocalHost);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HOME"), home);
-    environment.insert(QStringLiteral("TAVRELO_REGISTRY_DIR"), scratch.filePath(QStringLiteral("registry")));
-    environment.insert(QStringLiteral("TAVRELO_RUNTIME_DIR"), scratch.filePath(QStringLiteral("runtime")));
-    environment.insert(QStringLiteral("TAVRELO_AUTOMATION"), scratch.filePath(QStringLiteral("answers.jsonl")));
-    environment.insert(QStringLiteral("QTWEBENGINE_REMOTE_DEBUGGING"), QStringLiteral("127.0.0.1:%1").arg(port));
+    const QString collection = scratch.filePath(QStringLiteral("large.t-q"));
+    const quint16 port = benchworld::freePort();
+    const QProcessEnvironment environment = benchworld::environment(scratch, port);
 
     if (!run(QStringLiteral(COLLECTION_GENERATOR), {QStringLiteral("--folders"), folders, QStringLiteral("--fragments"),
                                                    fragments, QStringLiteral("--large-folder"), large, collection},
@@ -159,13 +137,7 @@ int main(int argc, char *argv[])
                 qPrintable(fragments), qPrintable(large), static_cast<double>(QFile(collection).size()) / (1024.0 * 1024.0));
 
     DevToolsPage viewer(port);
-    const bool open = turnUntil([&viewer] {
-        for (const QJsonObject &page : viewer.targets())
-            if (page.value(QStringLiteral("title")).toString().contains(QStringLiteral("large.t-q")))
-                return true;
-        return false;
-    }, 1200000);
-    if (!open || !viewer.attach(QStringLiteral("/TavTracker.hta"))) {
+    if (!benchworld::attachViewer(viewer, QStringLiteral("large.t-q"))) {
         std::fprintf(stderr, "the viewer did not open the collection\n");
         return 1;
     }
