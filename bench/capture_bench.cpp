@@ -24,6 +24,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -108,20 +109,21 @@ bool measure(int fragments, Figures *figures)
                       {QStringLiteral("url"), QStringLiteral("https://example.org/")},
                       {QStringLiteral("selectionType"), QStringLiteral("Text")},
                       {QStringLiteral("text"), QStringLiteral("A selection\r\nof two lines")}}));
-    DevToolsPage dialog(dialogPort);
-    if (!dialog.attach(QStringLiteral("/ktGrab.htm")) ||
-        !turnUntil([&dialog] { return dialog.evaluate(QString::fromUtf8(kTreeShown)).toBool(); }, kLongMs)) {
+    auto dialog = std::make_unique<DevToolsPage>(dialogPort);
+    if (!dialog->attach(QStringLiteral("/ktGrab.htm")) ||
+        !turnUntil([&dialog] { return dialog->evaluate(QString::fromUtf8(kTreeShown)).toBool(); }, kLongMs)) {
         std::fprintf(stderr, "the capture dialog did not show its folder tree\n");
         return false;
     }
     figures->treeShown = wallClockMs() - sent;
-    figures->firstPaint = dialog.evaluate(QString::fromUtf8(kFirstPaint)).toDouble() - sent;
+    figures->firstPaint = dialog->evaluate(QString::fromUtf8(kFirstPaint)).toDouble() - sent;
 
     // OK: the dialog stores, the host answers, the viewer reloads.
     const QDateTime before = QFileInfo(collection).lastModified();
-    const double ok = dialog.evaluate(QStringLiteral("setTimeout(() => document.getElementById('OK').click());"
-                                                     " performance.timeOrigin + performance.now()"))
+    const double ok = dialog->evaluate(QStringLiteral("setTimeout(() => document.getElementById('OK').click());"
+                                                      " performance.timeOrigin + performance.now()"))
                           .toDouble();
+    dialog.reset(); // as in a browser's capture, nobody watches the dialog close
     QByteArray answer;
     const bool answered = turnUntil([&] {
         answer += host.readAllStandardOutput();
