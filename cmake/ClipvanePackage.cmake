@@ -53,6 +53,7 @@ set(CPACK_PACKAGE_VENDOR "Tavrelo")
 set(CPACK_PACKAGE_CONTACT "Clipvane developers <clipvane@tavrelo.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "collects text selected in web pages into collection files")
 set(CPACK_PACKAGING_INSTALL_PREFIX "${clipvane_package_prefix}")
+set(CPACK_INSTALL_PREFIX "${clipvane_package_prefix}")
 set(CPACK_STRIP_FILES ON)
 # Staged through DESTDIR: the install rules then leave the registration to the package.
 set(CPACK_SET_DESTDIR ON)
@@ -63,8 +64,8 @@ set(CPACK_DEBIAN_PACKAGE_NAME "clipvane")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-Clipvane collects pieces of text that you select in web pages, with their
+# CPack puts the summary before these lines.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Clipvane collects pieces of text that you select in web pages, with their
 source address, title, date and your comment, into collection files (*.t-q),
 each a tree of folders. A viewer lets you browse, sort, filter, edit, move,
 search, print, import, export and mail them, and a browser extension for
