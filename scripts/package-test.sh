@@ -39,7 +39,15 @@ check() { # check NAME COMMAND...: one named check, counted
 
 work=$(mktemp -d)
 installed=0
+# Chromium run as root makes its own (empty) folder of external extensions: not one to leave.
+chromium_folder=/usr/lib/chromium/extensions
+chromium_folder_was_there=0
+[[ -e $chromium_folder ]] && chromium_folder_was_there=1
+forget_chromium_folder() {
+    [[ $chromium_folder_was_there -eq 1 ]] || "${sudo[@]}" rmdir "$chromium_folder" 2>/dev/null || true
+}
 cleanup() {
+    forget_chromium_folder
     if [[ $installed -eq 1 ]]; then
         "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get purge -y clipvane >"$work/purge.log" 2>&1 ||
             { echo "purging clipvane failed:" >&2; cat "$work/purge.log" >&2; }
@@ -47,6 +55,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
 
 # Files and folders under /usr and /etc, each with its kind, for the before-and-after comparison.
 listing() { "${sudo[@]}" find /usr /etc -xdev -printf '%p %y\n' 2>/dev/null | sort; }
@@ -55,7 +64,8 @@ listing() { "${sudo[@]}" find /usr /etc -xdev -printf '%p %y\n' 2>/dev/null | so
 our_keys() {
     "${sudo[@]}" env -u TAVRELO_REGISTRY_DIR XDG_CONFIG_DIRS=/etc/xdg "$build/platform/registry/clipvane-reg" \
         export 'HKLM' "$work/machine.export" -y >/dev/null 2>&1 || return 0
-    grep -iE 'tavrelo|clipvane|C588106B|C588105E|CDE56277|htafile|\.t-q|Grab &Selected' "$work/machine.export" || true
+    grep -v -e '^;' -e '^Tavrelo Registry Hive' "$work/machine.export" |
+        grep -iE 'tavrelo|clipvane|C588106B|C588105E|CDE56277|htafile|\.t-q|Grab &Selected' || true
 }
 
 # --- the package -----------------------------------------------------------------------------
@@ -93,6 +103,8 @@ if ! "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-ins
 fi
 echo "installed"
 
+keys=$(our_keys)
+check "the machine hive holds our keys" test -n "$keys"
 check "the registry names the installed programs" bash -c \
     '/usr/bin/clipvane-reg query "HKLM\Software\Classes\htafile\shell\open\command" | grep -q "/usr/bin/htahost"'
 check "the capture page is registered for every user" bash -c \
@@ -113,12 +125,13 @@ check "the installer's own home is left alone" test "$home_before" = "$home_afte
 user="$work/user"
 mkdir -p "$user/home" "$user/run"
 chmod 700 "$user/run"
-check "the viewer shows a collection and the native host answers" \
+check "the viewer shows a collection, the native host answers, Chromium loads the extension" \
     env HOME="$user/home" XDG_CONFIG_HOME="$user/home/.config" XDG_DATA_HOME="$user/home/.local/share" \
     XDG_RUNTIME_DIR="$user/run" TAVRELO_AUTOMATION="$user/answers.jsonl" \
     xvfb-run -a -s "-screen 0 1280x1024x24" python3 "$top/tests/package/smoke.py" "$user"
 # The viewer ends with its X server; wait for every process of that user to be gone.
 python3 "$top/tests/package/smoke.py" --reap "$user"
+forget_chromium_folder
 
 # --- removed ---------------------------------------------------------------------------------
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get purge -y clipvane >"$work/purge.log" 2>&1 ||

@@ -3,7 +3,8 @@
 
 smoke.py USER-DIR          starts /usr/bin/Clipvane on a collection under Xvfb and waits until the
                            viewer's title names it (the title is set once the folder tree is
-                           shown); then talks to /usr/bin/clipvane-native-host.
+                           shown); then talks to /usr/bin/clipvane-native-host, and checks
+                           that Chromium loads the extension.
 smoke.py --reap USER-DIR   waits for the processes of that user (its HOME) to end, ending those
                            that stay.
 """
@@ -54,6 +55,18 @@ def viewer_title(port):
     return None
 
 
+def extension_worker(port):
+    try:
+        with urllib.request.urlopen(f"http://127.0.0.1:{port}/json/list", timeout=5) as answer:
+            targets = json.load(answer)
+    except OSError:
+        return None
+    for target in targets:
+        if target.get("url", "").startswith(EXTENSION) and target.get("type") == "service_worker":
+            return target["url"]
+    return None
+
+
 def talk(messages):
     """Frames the messages for the native host, closes its input and returns its answers."""
     data = b"".join(struct.pack("=I", len(m)) + m for m in (json.dumps(m).encode() for m in messages))
@@ -93,6 +106,28 @@ def smoke(user):
     if answers != [{"ok": True, "outcome": "started"}]:
         fail(f"the native host did not start Clipvane: {answers} {err}")
     print("smoke: the native host refuses an unknown command and starts Clipvane")
+
+    # Chromium, started as a person starts it (Debian's wrapper, which reads /etc/chromium.d),
+    # loads our extension from the package's link; its background worker shows in DevTools.
+    if not os.path.exists("/usr/bin/chromium"):
+        print("smoke: chromium is not installed: its loading of the extension was not tried")
+        return
+    port = free_port()
+    chromium = subprocess.Popen(["/usr/bin/chromium", "--headless=new", "--no-sandbox", "--no-first-run",
+                                 f"--remote-debugging-port={port}", f"--user-data-dir={home}/chromium",
+                                 "about:blank"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        worker = until(lambda: extension_worker(port), 60)
+    finally:
+        chromium.terminate()
+        try:
+            chromium.wait(20)
+        except subprocess.TimeoutExpired:
+            chromium.kill()
+            chromium.wait()
+    if not worker:
+        fail("Chromium did not load the extension")
+    print(f"smoke: Chromium runs the extension's {worker}")
 
 
 def processes_of(user):
