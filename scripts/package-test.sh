@@ -48,6 +48,7 @@ forget_chromium_folder() {
 }
 cleanup() {
     forget_chromium_folder
+    [[ -n ${user:-} ]] && rm -rf "$user"
     if [[ $installed -eq 1 ]]; then
         "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get purge -y clipvane >"$work/purge.log" 2>&1 ||
             { echo "purging clipvane failed:" >&2; cat "$work/purge.log" >&2; }
@@ -121,13 +122,20 @@ home_after=$(cd ~ && find .config/tavrelo .local/share/applications .mozilla .co
     -o -name '*clipvane*' -o -name user.reg 2>/dev/null | xargs -r md5sum 2>/dev/null || true)
 check "the installer's own home is left alone" test "$home_before" = "$home_after"
 
-# The installed programs, as a user who never registered anything: a home of its own.
-user="$work/user"
+# The installed programs, as a user who never registered anything: a home of its own, and, when
+# this runs as root, another account (nobody), which may read the machine hive but not write it.
+user=$(mktemp -d)
 mkdir -p "$user/home" "$user/run"
 chmod 700 "$user/run"
+as_user=()
+if [[ $(id -u) -eq 0 ]] && id nobody >/dev/null 2>&1 && command -v runuser >/dev/null; then
+    chmod 755 "$user"
+    chown -R nobody "$user/home" "$user/run"
+    as_user=(runuser -u nobody --)
+fi
 check "the viewer shows a collection, the native host answers, Chromium loads the extension" \
-    env HOME="$user/home" XDG_CONFIG_HOME="$user/home/.config" XDG_DATA_HOME="$user/home/.local/share" \
-    XDG_RUNTIME_DIR="$user/run" TAVRELO_AUTOMATION="$user/answers.jsonl" \
+    "${as_user[@]}" env HOME="$user/home" XDG_CONFIG_HOME="$user/home/.config" XDG_DATA_HOME="$user/home/.local/share" \
+    XDG_RUNTIME_DIR="$user/run" TAVRELO_AUTOMATION="$user/home/answers.jsonl" \
     xvfb-run -a -s "-screen 0 1280x1024x24" python3 "$top/tests/package/smoke.py" "$user"
 # The viewer ends with its X server; wait for every process of that user to be gone.
 python3 "$top/tests/package/smoke.py" --reap "$user"
