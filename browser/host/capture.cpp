@@ -37,7 +37,10 @@ bool isProgram(const QString &path)
 
 Command captureDialogCommand(const QString &menuArgumentsFile)
 {
-    const QString page = stringValue(HKEY_CURRENT_USER, kMenuEntryKey);
+    // The user's own registration first, else the machine's (an installed package's).
+    QString page = stringValue(HKEY_CURRENT_USER, kMenuEntryKey);
+    if (page.isEmpty())
+        page = stringValue(HKEY_LOCAL_MACHINE, kMenuEntryKey);
     if (!page.startsWith(u"res://"))
         return {{}, {}, QStringLiteral("Clipvane is not registered: the capture page is unknown")};
     const tavrelo::launcher::HtaOpenCommand open = tavrelo::launcher::findHtaOpenCommand();

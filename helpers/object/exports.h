@@ -17,6 +17,10 @@ TAVRELO_HELPERS_EXPORT HRESULT DllCanUnloadNow();
 // Write and remove the library's registration (helpers/registration/).
 TAVRELO_HELPERS_EXPORT HRESULT DllRegisterServer();
 TAVRELO_HELPERS_EXPORT HRESULT DllUnregisterServer();
+// With `commandLine` "machine": the registration (install != 0) or its removal for every user of
+// the machine, written into the machine hive and the system's folders only; E_INVALIDARG for any
+// other command line.
+TAVRELO_HELPERS_EXPORT HRESULT DllInstall(int install, const char *commandLine);
 // Does nothing; linking against it makes sure the library is there.
 TAVRELO_HELPERS_EXPORT int QuilletHelpersEmptyFunction();
 // Hands `text` (UTF-8, NUL-terminated) to the running viewer as a file-open request. Sets *found

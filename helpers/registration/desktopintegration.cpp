@@ -41,10 +41,12 @@ QString xdgFolder(const char *variable, const char *fallback)
 QString configHome() { return xdgFolder("XDG_CONFIG_HOME", ".config"); }
 QString dataHome() { return xdgFolder("XDG_DATA_HOME", ".local/share"); }
 
-QString systemFolder(const char *path)
+// A folder of the system (an absolute path, or one relative to /), under TAVRELO_SYSTEM_ROOT
+// when that is set.
+QString systemFolder(const QString &path)
 {
     const QString root = env("TAVRELO_SYSTEM_ROOT");
-    return QDir::cleanPath((root.isEmpty() ? QStringLiteral("/") : root) + u'/' + QLatin1String(path));
+    return QDir::cleanPath((root.isEmpty() ? QStringLiteral("/") : root) + u'/' + path);
 }
 
 QString manifestName() { return QLatin1String(kHostName) + QStringLiteral(".json"); }
@@ -55,12 +57,26 @@ struct Manifest {
     bool firefox;
 };
 
-QList<Manifest> manifests()
+// Where one registration writes: the browsers' manifest folders and the data folder that holds
+// applications/, mime/ and icons/.
+struct Places {
+    QList<Manifest> manifests;
+    QString data;
+    bool machine;
+};
+
+Places places(Scope scope, const QString &library)
 {
-    return {{configHome() + QStringLiteral("/chromium/NativeMessagingHosts"), false, false},
-            {homeFolder() + QStringLiteral("/.mozilla/native-messaging-hosts"), false, true},
-            {systemFolder("etc/chromium/native-messaging-hosts"), true, false},
-            {systemFolder("usr/lib/mozilla/native-messaging-hosts"), true, true}};
+    const QList<Manifest> system{{systemFolder(QStringLiteral("etc/chromium/native-messaging-hosts")), true, false},
+                                 {systemFolder(QStringLiteral("usr/lib/mozilla/native-messaging-hosts")), true, true}};
+    if (scope == Scope::Machine) {
+        const QString data = QDir::cleanPath(QFileInfo(library).absolutePath() + QStringLiteral("/" CLIPVANE_LIB_TO_DATA));
+        return {system, systemFolder(data), true};
+    }
+    return {QList<Manifest>{{configHome() + QStringLiteral("/chromium/NativeMessagingHosts"), false, false},
+                            {homeFolder() + QStringLiteral("/.mozilla/native-messaging-hosts"), false, true}} +
+                system,
+            dataHome(), false};
 }
 
 QByteArray manifestText(const QString &nativeHost, bool firefox)
@@ -141,9 +157,9 @@ bool mayWriteInto(QString folder)
     }
 }
 
-QString iconPath(int size, const char *context, const char *name)
+QString iconPath(const QString &data, int size, const char *context, const char *name)
 {
-    return dataHome() + QStringLiteral("/icons/hicolor/%1x%1/%2/%3.png").arg(size).arg(QLatin1String(context), QLatin1String(name));
+    return data + QStringLiteral("/icons/hicolor/%1x%1/%2/%3.png").arg(size).arg(QLatin1String(context), QLatin1String(name));
 }
 
 void runTool(const QString &tool, const QStringList &arguments)
@@ -160,15 +176,15 @@ void runTool(const QString &tool, const QStringList &arguments)
     process.waitForFinished();
 }
 
-void refreshDatabases()
+void refreshDatabases(const QString &data)
 {
-    const QString mime = dataHome() + QStringLiteral("/mime");
+    const QString mime = data + QStringLiteral("/mime");
     if (QFileInfo(mime + QStringLiteral("/packages")).isDir())
         runTool(QStringLiteral("update-mime-database"), {mime});
-    const QString applications = dataHome() + QStringLiteral("/applications");
+    const QString applications = data + QStringLiteral("/applications");
     if (QFileInfo(applications).isDir())
         runTool(QStringLiteral("update-desktop-database"), {applications});
-    const QString icons = dataHome() + QStringLiteral("/icons/hicolor");
+    const QString icons = data + QStringLiteral("/icons/hicolor");
     if (QFileInfo::exists(icons + QStringLiteral("/index.theme")))
         runTool(QStringLiteral("gtk-update-icon-cache"), {QStringLiteral("-q"), icons});
 }
@@ -189,7 +205,7 @@ QString execLine(const QString &launcher)
     return escapedValue(u'"' + quoted + QStringLiteral("\" %f"));
 }
 
-HRESULT registerDesktop(const Programs &programs)
+HRESULT registerDesktop(const Programs &programs, Scope scope)
 {
     if (!enabled())
         return S_OK;
@@ -200,32 +216,34 @@ HRESULT registerDesktop(const Programs &programs)
                 return E_INVALIDARG;
         }
     }
-    for (const Manifest &manifest : manifests()) {
+    const Places where = places(scope, programs.library);
+    for (const Manifest &manifest : where.manifests) {
         const QString path = manifest.folder + u'/' + manifestName();
-        // The browsers' system folders belong to the machine: written when we may, else left.
-        if (manifest.systemWide && !mayWriteInto(manifest.folder))
+        // The browsers' system folders belong to the machine: a user's registration writes them
+        // when it may, else leaves them.
+        if (manifest.systemWide && !where.machine && !mayWriteInto(manifest.folder))
             continue;
         if (const HRESULT hr = writeFile(path, manifestText(programs.nativeHost, manifest.firefox)); FAILED(hr))
             return hr;
     }
-    HRESULT hr = writeFile(dataHome() + QStringLiteral("/applications/") + QLatin1String(kDesktopFile),
+    HRESULT hr = writeFile(where.data + QStringLiteral("/applications/") + QLatin1String(kDesktopFile),
                            desktopEntry(programs.launcher).toUtf8());
     if (SUCCEEDED(hr))
-        hr = writeFile(dataHome() + QStringLiteral("/mime/packages/") + QLatin1String(kMimeFile), mimeInfo());
+        hr = writeFile(where.data + QStringLiteral("/mime/packages/") + QLatin1String(kMimeFile), mimeInfo());
     for (const int size : kIconSizes) {
         QByteArray png;
         if (FAILED(hr) || FAILED(tavrelo::automation::loadModuleResource(programs.library, QStringLiteral("ICON"),
                                                                           QStringLiteral("clipvane-%1.png").arg(size), &png)))
             continue;
-        hr = writeFile(iconPath(size, "apps", kAppIcon), png);
+        hr = writeFile(iconPath(where.data, size, "apps", kAppIcon), png);
         if (SUCCEEDED(hr))
-            hr = writeFile(iconPath(size, "mimetypes", kFileIcon), png);
+            hr = writeFile(iconPath(where.data, size, "mimetypes", kFileIcon), png);
     }
-    refreshDatabases();
+    refreshDatabases(where.data);
     return hr;
 }
 
-HRESULT unregisterDesktop()
+HRESULT unregisterDesktop(const QString &library, Scope scope)
 {
     if (!enabled())
         return S_OK;
@@ -234,17 +252,18 @@ HRESULT unregisterDesktop()
         if (const HRESULT hr = removeFile(path); FAILED(hr) && SUCCEEDED(result))
             result = hr;
     };
-    for (const Manifest &manifest : manifests()) {
-        if (!manifest.systemWide || mayWriteInto(manifest.folder))
+    const Places where = places(scope, library);
+    for (const Manifest &manifest : where.manifests) {
+        if (!manifest.systemWide || where.machine || mayWriteInto(manifest.folder))
             remove(manifest.folder + u'/' + manifestName());
     }
-    remove(dataHome() + QStringLiteral("/applications/") + QLatin1String(kDesktopFile));
-    remove(dataHome() + QStringLiteral("/mime/packages/") + QLatin1String(kMimeFile));
+    remove(where.data + QStringLiteral("/applications/") + QLatin1String(kDesktopFile));
+    remove(where.data + QStringLiteral("/mime/packages/") + QLatin1String(kMimeFile));
     for (const int size : kIconSizes) {
-        remove(iconPath(size, "apps", kAppIcon));
-        remove(iconPath(size, "mimetypes", kFileIcon));
+        remove(iconPath(where.data, size, "apps", kAppIcon));
+        remove(iconPath(where.data, size, "mimetypes", kFileIcon));
     }
-    refreshDatabases();
+    refreshDatabases(where.data);
     return result;
 }
 

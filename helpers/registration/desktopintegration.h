@@ -11,6 +11,11 @@
 //   shared-mime-info (*.t-q), and our icons in the hicolor theme, for this user;
 // - the desktop's databases refreshed where their tools are installed.
 //
+// A machine-wide registration (Scope::Machine) writes the same files for every user instead: the
+// manifests into the browsers' system folders only (a failure there fails it), the desktop entry,
+// file type and icons into the data folder of the installation (`share` beside the library's
+// `lib`, as configured: /usr/share for /usr/lib/clipvane), and nothing into the caller's home.
+//
 // Folders: $XDG_CONFIG_HOME (~/.config), $XDG_DATA_HOME (~/.local/share), $HOME/.mozilla; the
 // system folders /etc/chromium and /usr/lib/mozilla lie under $TAVRELO_SYSTEM_ROOT when it is
 // set. A private registry (TAVRELO_REGISTRY_DIR) belongs to a test: it integrates with the
@@ -28,8 +33,11 @@ struct Programs {
     QString library;    // libTavreloHelpers.so, which carries the icons
 };
 
-HRESULT registerDesktop(const Programs &programs);
-HRESULT unregisterDesktop();
+enum class Scope { Caller, Machine };
+
+HRESULT registerDesktop(const Programs &programs, Scope scope = Scope::Caller);
+// `library` locates the installation's data folder of a machine-wide registration.
+HRESULT unregisterDesktop(const QString &library, Scope scope = Scope::Caller);
 
 // The Exec line of the desktop entry that starts `launcher` on the opened file (the value as it
 // is written in the file, with the desktop-entry escapes).

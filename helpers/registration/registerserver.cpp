@@ -2,7 +2,10 @@
 // ProgIDs, the collection file type, the browser's context-menu entry and toolbar button, and
 // makes htahost the program that runs HTML Applications; then its type library (TYPELIB 1) is
 // registered, then our mail clients, then the desktop's and browsers' own entries
-// (desktopintegration.h); unregistration undoes all four.
+// (desktopintegration.h); unregistration undoes all four. DllInstall(…, "machine") does the same
+// for every user of the machine: all registry entries into the machine hive, the desktop's files
+// into the system's folders, nothing into the caller's own hive or home (a package's
+// maintainer scripts run as root, whose home is no user's desktop).
 
 #include "desktopintegration.h"
 #include "mailregistration.h"
@@ -15,7 +18,10 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cstring>
+
 using tavrelo::automation::RegistrarMode;
+using tavrelo::automation::RegistrarScope;
 
 namespace {
 
@@ -56,19 +62,20 @@ QString thisModulePath()
     return tavrelo::automation::modulePathOf(reinterpret_cast<const void *>(&DllRegisterServer));
 }
 
-HRESULT registerModule(const QString &path, RegistrarMode mode)
+HRESULT registerModule(const QString &path, RegistrarMode mode, RegistrarScope scope)
 {
     // The design names the launcher beside the library; here it lies in the programs' folder.
     return tavrelo::automation::registerServerModule(
         path, mode,
         {{QStringLiteral("HTAHOST"), forOpenCommand(htaHostPath(path))},
          {QStringLiteral("CLIPVANE"), launcherPath(path)},
-         {QStringLiteral("CLIPVANECOMMAND"), forOpenCommand(launcherPath(path))}});
+         {QStringLiteral("CLIPVANECOMMAND"), forOpenCommand(launcherPath(path))}},
+        scope);
 }
 
 // The machine-wide entries of script REGISTRY 102. A user who may not change the machine hive
-// registers without them, as without the mail clients.
-HRESULT registerMachineEntries(const QString &path, RegistrarMode mode)
+// registers without them, as without the mail clients; a machine-wide registration fails instead.
+HRESULT registerMachineEntries(const QString &path, RegistrarMode mode, RegistrarScope scope)
 {
     QByteArray script;
     HRESULT hr = tavrelo::automation::loadModuleResource(path, QStringLiteral("REGISTRY"), QStringLiteral("102"), &script);
@@ -78,33 +85,48 @@ HRESULT registerMachineEntries(const QString &path, RegistrarMode mode)
                                                  {{QStringLiteral("MODULE"), QString(path).replace(u'\'', QStringLiteral("''"))},
                                                   {QStringLiteral("CLIPVANE"), launcherPath(path).replace(u'\'', QStringLiteral("''"))}},
                                                  mode);
-    return hr == E_ACCESSDENIED ? S_OK : hr;
+    return hr == E_ACCESSDENIED && scope == RegistrarScope::Caller ? S_OK : hr;
+}
+
+HRESULT registerAll(RegistrarScope scope)
+{
+    const QString path = thisModulePath();
+    HRESULT hr = registerModule(path, RegistrarMode::Register, scope);
+    if (SUCCEEDED(hr))
+        hr = registerMachineEntries(path, RegistrarMode::Register, scope);
+    if (SUCCEEDED(hr))
+        hr = mailregistration::registerClients(path);
+    if (SUCCEEDED(hr))
+        hr = desktopintegration::registerDesktop({launcherPath(path), nativeHostPath(path), path},
+                                                 scope == RegistrarScope::Machine ? desktopintegration::Scope::Machine
+                                                                                  : desktopintegration::Scope::Caller);
+    return hr;
+}
+
+HRESULT unregisterAll(RegistrarScope scope)
+{
+    const QString path = thisModulePath();
+    const HRESULT desktopResult = desktopintegration::unregisterDesktop(
+        path, scope == RegistrarScope::Machine ? desktopintegration::Scope::Machine : desktopintegration::Scope::Caller);
+    const HRESULT mailResult = mailregistration::unregisterClients();
+    const HRESULT machineResult = registerMachineEntries(path, RegistrarMode::Unregister, scope);
+    const HRESULT hr = registerModule(path, RegistrarMode::Unregister, scope);
+    return FAILED(hr) ? hr : FAILED(machineResult) ? machineResult : FAILED(mailResult) ? mailResult : desktopResult;
 }
 
 } // namespace
 
 extern "C" {
 
-HRESULT DllRegisterServer()
-{
-    const QString path = thisModulePath();
-    HRESULT hr = registerModule(path, RegistrarMode::Register);
-    if (SUCCEEDED(hr))
-        hr = registerMachineEntries(path, RegistrarMode::Register);
-    if (SUCCEEDED(hr))
-        hr = mailregistration::registerClients(path);
-    if (SUCCEEDED(hr))
-        hr = desktopintegration::registerDesktop({launcherPath(path), nativeHostPath(path), path});
-    return hr;
-}
+HRESULT DllRegisterServer() { return registerAll(RegistrarScope::Caller); }
 
-HRESULT DllUnregisterServer()
+HRESULT DllUnregisterServer() { return unregisterAll(RegistrarScope::Caller); }
+
+HRESULT DllInstall(int install, const char *commandLine)
 {
-    const HRESULT desktopResult = desktopintegration::unregisterDesktop();
-    const HRESULT mailResult = mailregistration::unregisterClients();
-    const HRESULT machineResult = registerMachineEntries(thisModulePath(), RegistrarMode::Unregister);
-    const HRESULT hr = registerModule(thisModulePath(), RegistrarMode::Unregister);
-    return FAILED(hr) ? hr : FAILED(machineResult) ? machineResult : FAILED(mailResult) ? mailResult : desktopResult;
+    if (!commandLine || std::strcmp(commandLine, "machine") != 0)
+        return E_INVALIDARG;
+    return install ? registerAll(RegistrarScope::Machine) : unregisterAll(RegistrarScope::Machine);
 }
 
 } // extern "C"

@@ -24,6 +24,7 @@ using DllGetClassObjectFunction = HRESULT (*)(const CLSID &clsid, const IID &iid
 using DllCanUnloadNowFunction = HRESULT (*)();
 using DllRegisterServerFunction = HRESULT (*)();
 using DllUnregisterServerFunction = HRESULT (*)();
+using DllInstallFunction = HRESULT (*)(int install, const char *commandLine);
 }
 
 // HKCR\<progId>\CLSID, following CurVer when the ProgID has no CLSID of its own.

@@ -100,15 +100,37 @@ HRESULT registerModuleTypeLib(const QString &path, RegistrarMode mode)
 
 }
 
-HRESULT runRegistrarScript(const QString &script, const Replacements &replacements, RegistrarMode mode, QString *error)
+HRESULT runRegistrarScript(const QString &script, const Replacements &replacements, RegistrarMode mode, QString *error,
+                           RegistrarScope scope)
 {
     QList<RegistrarRoot> roots;
     if (!parseRegistrarScript(script, replacements, &roots, error))
         return E_INVALIDARG;
     RegistrarRun run(mode);
     for (const RegistrarRoot &root : roots) {
+        HKEY parent = root.root;
+        QString parentPath = root.name;
+        RegKey machineClasses;
+        if (scope == RegistrarScope::Machine && root.root == HKEY_CURRENT_USER) {
+            parent = HKEY_LOCAL_MACHINE;
+            parentPath = QStringLiteral("HKLM");
+        } else if (scope == RegistrarScope::Machine && root.root == HKEY_CLASSES_ROOT) {
+            const QString classes = QStringLiteral("Software\\Classes");
+            const LONG opened = mode == RegistrarMode::Register
+                                    ? RegKey::create(HKEY_LOCAL_MACHINE, classes, &machineClasses)
+                                    : RegKey::open(HKEY_LOCAL_MACHINE, classes, KEY_ALL_ACCESS, &machineClasses);
+            if (opened == ERROR_FILE_NOT_FOUND)
+                continue; // nothing registered there to remove
+            if (opened != ERROR_SUCCESS) {
+                if (error)
+                    *error = QStringLiteral("HKLM\\") + classes + QStringLiteral(": ") + QString::fromUtf8(describeError(opened));
+                return HRESULT_FROM_WIN32(opened);
+            }
+            parent = machineClasses.handle();
+            parentPath = QStringLiteral("HKLM\\") + classes;
+        }
         for (const RegistrarKey &key : root.keys) {
-            if (const LONG failure = run.apply(root.root, key, root.name); failure != ERROR_SUCCESS) {
+            if (const LONG failure = run.apply(parent, key, parentPath); failure != ERROR_SUCCESS) {
                 if (error)
                     *error = run.failedKey() + QStringLiteral(": ") + QString::fromUtf8(describeError(failure));
                 return HRESULT_FROM_WIN32(failure);
@@ -118,7 +140,8 @@ HRESULT runRegistrarScript(const QString &script, const Replacements &replacemen
     return S_OK;
 }
 
-HRESULT registerServerModule(const QString &modulePath, RegistrarMode mode, const Replacements &more)
+HRESULT registerServerModule(const QString &modulePath, RegistrarMode mode, const Replacements &more,
+                             RegistrarScope scope)
 {
     const QFileInfo file(modulePath);
     const QString path = file.absoluteFilePath();
@@ -131,7 +154,7 @@ HRESULT registerServerModule(const QString &modulePath, RegistrarMode mode, cons
                                   {QStringLiteral("APPPATH"), quoted(file.absolutePath())}};
         for (const auto &[name, value] : more)
             replacements.append({name, quoted(value)});
-        hr = runRegistrarScript(QString::fromUtf8(script), replacements, mode);
+        hr = runRegistrarScript(QString::fromUtf8(script), replacements, mode, nullptr, scope);
     }
     const HRESULT typeLibResult = registerModuleTypeLib(path, mode);
     return FAILED(hr) ? hr : typeLibResult;

@@ -39,18 +39,24 @@ namespace tavrelo::automation {
 
 enum class RegistrarMode { Register, Unregister };
 
+// Whose entries a script writes. Caller: each root as it is (HKCU is the caller's own hive, HKCR
+// the merged view). Machine: every entry goes to the machine hive, for every user: HKCU's keys
+// under HKLM, HKCR's under HKLM\Software\Classes; no user's hive is read or changed.
+enum class RegistrarScope { Caller, Machine };
+
 using Replacements = QList<std::pair<QString, QString>>; // name without percent signs, value
 
 // Runs a registrar script. E_INVALIDARG (with the line in *error) for a script that does not
 // parse, before anything is written; a registry failure as its HRESULT_FROM_WIN32.
 HRESULT runRegistrarScript(const QString &script, const Replacements &replacements, RegistrarMode mode,
-                           QString *error = nullptr);
+                           QString *error = nullptr, RegistrarScope scope = RegistrarScope::Caller);
 
 // What DllRegisterServer and DllUnregisterServer of a module do: run its REGISTRY 101 script with
 // %MODULE% (the module's path) and %APPPATH% (its folder, no trailing slash) and the `more`
 // replacements of the module's own, each with its single quotes doubled, then register its type
 // library (TYPELIB 1) with the module's folder as help folder, or, when unregistering,
 // unregister it. Returns the first failure or S_OK.
-HRESULT registerServerModule(const QString &modulePath, RegistrarMode mode, const Replacements &more = {});
+HRESULT registerServerModule(const QString &modulePath, RegistrarMode mode, const Replacements &more = {},
+                             RegistrarScope scope = RegistrarScope::Caller);
 
 }

@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <ctime>
 #include <mutex>
 #include <set>
+#include <vector>
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -251,11 +253,25 @@ fs::path hivePath(HiveId id)
             config = homeDirectory() / ".config";
         return config / "tavrelo" / fileName;
     }
-    std::string dirs = environment("XDG_CONFIG_DIRS");
-    fs::path first = dirs.substr(0, dirs.find(':'));
-    if (!first.is_absolute())
-        first = "/etc/xdg";
-    return first / "tavrelo" / fileName;
+    // The folders in order of preference, as the base-directory rules search them: the first
+    // one that holds a machine hive, else the first of all. A desktop session that puts a folder
+    // of its own first (/etc/xdg/xdg-ubuntu:/etc/xdg) still finds the machine's registration.
+    std::vector<fs::path> folders;
+    const std::string dirs = environment("XDG_CONFIG_DIRS");
+    for (std::size_t start = 0; start <= dirs.size();) {
+        const std::size_t end = std::min(dirs.find(':', start), dirs.size());
+        if (const fs::path folder = dirs.substr(start, end - start); folder.is_absolute())
+            folders.push_back(folder / "tavrelo" / fileName);
+        start = end + 1;
+    }
+    if (folders.empty())
+        folders.push_back(fs::path("/etc/xdg") / "tavrelo" / fileName);
+    for (const fs::path &path : folders) {
+        std::error_code error;
+        if (fs::exists(path, error))
+            return path;
+    }
+    return folders.front();
 }
 
 Hive readHive(HiveId id)

@@ -13,7 +13,8 @@ namespace tavrelo::registry {
 enum class HiveId { User, Machine };
 
 // "user.reg" or "machine.reg" in $TAVRELO_REGISTRY_DIR when that is set; otherwise
-// $XDG_CONFIG_HOME/tavrelo/user.reg and <first of $XDG_CONFIG_DIRS>/tavrelo/machine.reg.
+// $XDG_CONFIG_HOME/tavrelo/user.reg and tavrelo/machine.reg in the first folder of
+// $XDG_CONFIG_DIRS (default /etc/xdg) that holds one, else in its first folder.
 std::filesystem::path hivePath(HiveId id);
 
 // Reads the hive as it is on disk now. A missing file is an empty hive. A file that cannot be

@@ -353,4 +353,44 @@ TEST_F(DesktopRegistration, aPrivateRegistryWithoutASystemRootLeavesTheDesktopAl
         EXPECT_FALSE(QFileInfo::exists(path)) << path.toStdString();
 }
 
+TEST_F(DesktopRegistration, aMachineWideRegistrationWritesForEveryUserAndLeavesTheCallersOwnAlone)
+{
+    const Installed tree = install();
+    // The caller's own entries, which a machine-wide registration neither reads into nor removes.
+    ASSERT_TRUE(setString(HKEY_CURRENT_USER, str("Software\\Classes\\.t-q"), QString(), str("Mine.File")));
+    ASSERT_TRUE(setString(HKEY_CURRENT_USER, kMenuEntry, QString(), str("res://mine/ktGrab.htm")));
+    const QByteArray userHive = readAll(m_registry.userHive());
+
+    regsvr({str("-m"), tree.library});
+    EXPECT_EQ(readAll(m_registry.userHive()), userHive);
+    EXPECT_EQ(stringValue(HKEY_LOCAL_MACHINE, str("Software\\Classes\\.t-q")), str("Tavrelo Clipvane.File"));
+    EXPECT_EQ(stringValue(HKEY_LOCAL_MACHINE, str("Software\\Classes\\") + kClass + str("\\InprocServer32")), tree.library);
+    EXPECT_EQ(stringValue(HKEY_LOCAL_MACHINE, kMenuEntry), str("res://") + tree.library + str("/ktGrab.htm"));
+    EXPECT_EQ(stringValue(HKEY_LOCAL_MACHINE, kButton, str("Exec")), tree.launcher);
+
+    // The desktop's files in the installation's data folder (share beside lib), the manifests in
+    // the browsers' system folders only; nothing in the caller's home.
+    const QString share = system() + QDir::cleanPath(QFileInfo(tree.library).path() + str("/../../share"));
+    QStringList machineFiles{share + str("/applications/tavrelo-clipvane.desktop"),
+                             share + str("/mime/packages/tavrelo-clipvane.xml")};
+    for (const char *icon : {"16x16/apps/tavrelo-clipvane", "32x32/mimetypes/application-x-tavrelo-clipvane"})
+        machineFiles << share + str("/icons/hicolor/%1.png").arg(str(icon));
+    machineFiles << chromiumManifests()[1] << firefoxManifests()[1];
+    for (const QString &path : machineFiles)
+        EXPECT_TRUE(QFileInfo::exists(path)) << path.toStdString();
+    EXPECT_EQ(readJson(chromiumManifests()[1]).value("path").toString(), tree.nativeHost);
+    EXPECT_EQ(execWords(desktopValue(readAll(machineFiles[0]), str("Exec")), str("/f.t-q")),
+              (QStringList{tree.launcher, str("/f.t-q")}));
+    for (const QString &path : QStringList{chromiumManifests()[0], firefoxManifests()[0], desktopFile(), mimeFile()})
+        EXPECT_FALSE(QFileInfo::exists(path)) << path.toStdString();
+
+    regsvr({str("-u"), str("-m"), tree.library});
+    for (const QString &path : machineFiles)
+        EXPECT_FALSE(QFileInfo::exists(path)) << path.toStdString();
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, str("Software\\Classes\\.t-q")));
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kMenuEntry));
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kButton));
+    EXPECT_EQ(readAll(m_registry.userHive()), userHive);
+}
+
 } // namespace

@@ -310,4 +310,23 @@ TEST_F(NativeHost, saysSoWhenClipvaneIsNotRegistered)
     EXPECT_TRUE(programsStarted().isEmpty());
 }
 
+TEST_F(NativeHost, findsTheCapturePageOfAMachineWideRegistration)
+{
+    // An installed package registers for every user: the page is the machine's, the user has none.
+    ASSERT_EQ(runProgram(QStringLiteral(CLIPVANE_REGSVR), {QStringLiteral("-u"), library()}).exitCode, 0);
+    const ProcessResult registered = runProgram(QStringLiteral(CLIPVANE_REGSVR), {QStringLiteral("-m"), library()});
+    ASSERT_EQ(registered.exitCode, 0) << registered.err;
+    ASSERT_TRUE(setString(HKEY_LOCAL_MACHINE, QStringLiteral("Software\\Classes\\htafile\\shell\\open\\command"), QString(),
+                          u'"' + QStringLiteral(FAKE_PROGRAM) + QStringLiteral("\" \"%1\" %*")));
+    EXPECT_FALSE(keyExists(HKEY_CURRENT_USER,
+                           QStringLiteral("Software\\Microsoft\\Internet Explorer\\MenuExt\\Grab &Selected Text...")));
+
+    const HostRun run = talk(frame(json(grabMessage())));
+    ASSERT_EQ(run.answers, (QList<QJsonObject>{{{"ok", true}, {"outcome", "stored"}}})) << run.err.toStdString();
+    const QList<QJsonObject> started = programsStarted();
+    ASSERT_EQ(started.size(), 1);
+    EXPECT_EQ(started[0].value("argv").toVariant().toStringList().value(3),
+              QStringLiteral("res://") + library() + QStringLiteral("/ktGrab.htm"));
+}
+
 } // namespace

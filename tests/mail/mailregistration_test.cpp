@@ -162,8 +162,13 @@ TEST_F(MailRegistration, entriesOfOthersStayAndStaleOnesOfOursGo)
 
 TEST_F(MailRegistration, aUserWhoMayNotChangeTheMachineHiveRegistersWithoutMailClients)
 {
-    // The machine hive's folder is one that nobody may create, root included (sysfs).
+    // The machine hive's folder is one that nobody may create, root included (sysfs). Without a
+    // private registry the registration also writes the browsers' and the desktop's files: into
+    // scratch folders, never the real ones.
     qunsetenv("TAVRELO_REGISTRY_DIR");
+    const QByteArray home = qgetenv("HOME");
+    qputenv("HOME", m_dir.filePath(QStringLiteral("home")).toUtf8());
+    qputenv("TAVRELO_SYSTEM_ROOT", m_dir.filePath(QStringLiteral("system")).toUtf8());
     qputenv("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("config")).toUtf8());
     qputenv("XDG_CONFIG_DIRS", "/sys/clipvane-no-such-folder");
     programs({QStringLiteral("thunderbird")}, "thunderbird.desktop", "thunderbird");
@@ -173,6 +178,8 @@ TEST_F(MailRegistration, aUserWhoMayNotChangeTheMachineHiveRegistersWithoutMailC
         << "the class went to the user's hive";
     regsvr({QStringLiteral("-u")});
     qputenv("TAVRELO_REGISTRY_DIR", m_registry.path().toUtf8());
+    qputenv("HOME", home);
+    qunsetenv("TAVRELO_SYSTEM_ROOT");
     qunsetenv("XDG_CONFIG_HOME");
     qunsetenv("XDG_CONFIG_DIRS");
 }

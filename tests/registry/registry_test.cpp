@@ -1,5 +1,6 @@
 // The registry functions against real hive files in a scratch folder.
 
+#include "registry/hivefile.h"
 #include "registry/winreg.h"
 #include "support/scratchregistry.h"
 
@@ -334,6 +335,25 @@ TEST_F(Registry, corruptHiveIsMovedAsideAndReadsEmpty)
     testing::internal::GetCapturedStderr();
     EXPECT_NE(key, nullptr);
     EXPECT_EQ(QDir(m_registry.path()).entryList({QStringLiteral("user.reg.corrupt-*")}).size(), 2);
+}
+
+TEST(MachineHive, isInTheFirstConfigFolderThatHoldsOneElseInTheFirst)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_TRUE(qgetenv("TAVRELO_REGISTRY_DIR").isEmpty());
+    const QByteArray saved = qgetenv("XDG_CONFIG_DIRS");
+    const std::string session = dir.filePath(QStringLiteral("session")).toStdString();
+    const std::string system = dir.filePath(QStringLiteral("system")).toStdString();
+    qputenv("XDG_CONFIG_DIRS", QByteArray::fromStdString(session + ":relative:" + system));
+    EXPECT_EQ(hivePath(HiveId::Machine), session + "/tavrelo/machine.reg");
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(system + "/tavrelo")));
+    ScratchRegistry::writeFile(QString::fromStdString(system + "/tavrelo/machine.reg"), "Tavrelo Registry Hive 1\n");
+    EXPECT_EQ(hivePath(HiveId::Machine), system + "/tavrelo/machine.reg");
+    qunsetenv("XDG_CONFIG_DIRS");
+    EXPECT_EQ(hivePath(HiveId::Machine), "/etc/xdg/tavrelo/machine.reg");
+    if (!saved.isNull())
+        qputenv("XDG_CONFIG_DIRS", saved);
 }
 
 TEST(ExpandEnvironmentStrings, replacesKnownVariablesOnly)
