@@ -78,7 +78,7 @@ void dispatch(HostPage *page, const QString &method, const QJsonObject &call, co
         answer(job, page->objects().invoke(frame, text("object").toInt(), text("name").toString(),
                                            static_cast<std::uint16_t>(flags), text("args").toArray()));
     } else if (method == u"advise") {
-        answer(job, page->objects().advise(frame, text("object").toInt()));
+        answer(job, page->objects().advise(frame, text("object").toInt(), text("event").toString()));
     } else if (method == u"handled") {
         page->objects().handled(frame, text("number").toInt());
         answer(job, {true});

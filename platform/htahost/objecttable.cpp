@@ -297,13 +297,19 @@ CallResult ObjectTable::invoke(const QString &frameId, int object, const QString
     return {wire};
 }
 
-CallResult ObjectTable::advise(const QString &frameId, int object)
+CallResult ObjectTable::advise(const QString &frameId, int object, const QString &event)
 {
     Entry *target = entry(object);
     if (!target || !target->events)
         return CallResult::failure(CONNECT_E_NOCONNECTION, QStringLiteral("The object raises no events."));
+    // A handler of one event (a script for it, attachEvent) hears that event only: the object
+    // raising another one does not wait for the page to pass it by, which it could do only once
+    // the page's script is free again.
+    QHash<DISPID, QString> names = target->eventNames;
+    if (!event.isEmpty())
+        names.removeIf([&event](const auto &entry) { return entry.value().compare(event, Qt::CaseInsensitive) != 0; });
     const int sinkId = m_nextId++;
-    ComPtr<Sink> sink = makeComObject<Sink>(this, frame(frameId), sinkId, target->eventNames);
+    ComPtr<Sink> sink = makeComObject<Sink>(this, frame(frameId), sinkId, std::move(names));
     std::uint32_t cookie = 0;
     const HRESULT hr = target->events->Advise(sink.get(), &cookie);
     if (FAILED(hr))

@@ -49,7 +49,9 @@ public:
     CallResult create(const QString &frame, const QString &clsid, const QString &progId);
     CallResult invoke(const QString &frame, int object, const QString &name, std::uint16_t flags,
                       const QJsonArray &arguments);
-    CallResult advise(const QString &frame, int object);
+    // A sink for the object's events; given an event name, a sink for that event alone, which
+    // the object's other events pass by.
+    CallResult advise(const QString &frame, int object, const QString &event = QString());
     CallResult unadvise(const QString &frame, int object, int sink);
 
     // A frame's request for events: answered at once when events wait, else when one is raised.

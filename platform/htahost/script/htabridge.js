@@ -192,8 +192,9 @@
     xhr.send();
   }
 
-  function connect(info, handler) {
-    const sink = call('advise', { object: info.id });
+  // A sink for the object's events; with an event name, for that event only.
+  function connect(info, handler, event) {
+    const sink = call('advise', event ? { object: info.id, event: event } : { object: info.id });
     sinks.set(sink, handler);
     if (!polling) {
       polling = true;
@@ -230,7 +231,7 @@
     const sink = connect(info, function (raised) {
       if (raised === name)
         handler.call(window);
-    });
+    }, name);
     info.attached.push({ name: name, handler: handler, sink: sink });
     return true;
   }
@@ -367,7 +368,7 @@
         connect(info, function (raised) {
           if (raised === name)
             body.call(window);
-        });
+        }, name);
     };
     const element = document.getElementById(target);
     if (element && elementInfos.has(element))
