@@ -6,8 +6,7 @@
 //   capture_bench [--fragments M ...]      (1 000 and 100 000 fragments unless given)
 //
 // Needs a display; without one run it under xvfb-run. Times of different processes are compared on
-// the system's wall clock (the pages' performance.timeOrigin is on it too), which is good to a
-// millisecond or two.
+// the system's wall clock (Date.now() in the pages).
 
 #include "support/devtools.h"
 #include "viewerworld.h"
@@ -35,11 +34,11 @@ using benchworld::run;
 
 double wallClockMs() { return double(QDateTime::currentMSecsSinceEpoch()); }
 
-// In the viewer: every completed load is written down, on the wall clock.
+// In the viewer: the end of every read of the collection (a change heard reloads it once the
+// wait indicator shows), on the wall clock.
 const char *kWatchReloads = R"JS(
-(() => { window.benchReloads = []; const load = window.fnLoadFile;
-  window.fnLoadFile = function () { const r = load.apply(this, arguments);
-    window.benchReloads.push(performance.timeOrigin + performance.now()); return r; };
+(() => { window.benchReloads = []; const read = window.fnReadFileNow;
+  window.fnReadFileNow = function () { const r = read.apply(this, arguments); window.benchReloads.push(Date.now()); return r; };
   return true; })()
 )JS";
 
@@ -55,7 +54,7 @@ const char *kTreeShown = "new Promise((r) => setTimeout(() => { try { r(document
                          " !!frames.ctlFoldersTree.document.getElementById('FoldersTree')); } catch (e) { r(false); } }))";
 const char *kFirstPaint = "(() => { const paints = performance.getEntriesByType('paint');"
                           " const p = paints.find((e) => e.name == 'first-contentful-paint') || paints[0];"
-                          " return p ? performance.timeOrigin + p.startTime : 0; })()";
+                          " return p ? Date.now() - performance.now() + p.startTime : 0; })()";
 
 QByteArray frame(const QJsonObject &message)
 {
@@ -121,7 +120,7 @@ bool measure(int fragments, Figures *figures)
     // OK: the dialog stores, the host answers, the viewer reloads.
     const QDateTime before = QFileInfo(collection).lastModified();
     const double ok = dialog->evaluate(QStringLiteral("setTimeout(() => document.getElementById('OK').click());"
-                                                      " performance.timeOrigin + performance.now()"))
+                                                      " Date.now()"))
                           .toDouble();
     dialog.reset(); // as in a browser's capture, nobody watches the dialog close
     QByteArray answer;
