@@ -43,25 +43,24 @@ def free_port():
         return probe.getsockname()[1]
 
 
-def viewer_title(port):
+def devtools_targets(port):
+    """The DevTools server's list of targets, empty while it does not answer."""
     try:
         with urllib.request.urlopen(f"http://127.0.0.1:{port}/json/list", timeout=5) as answer:
-            pages = json.load(answer)
+            return json.load(answer)
     except OSError:
-        return None
-    for page in pages:
+        return []
+
+
+def viewer_title(port):
+    for page in devtools_targets(port):
         if page.get("url", "").endswith("/libTavreloHelpers.so/TavTracker.hta"):
             return page.get("title")
     return None
 
 
 def extension_worker(port):
-    try:
-        with urllib.request.urlopen(f"http://127.0.0.1:{port}/json/list", timeout=5) as answer:
-            targets = json.load(answer)
-    except OSError:
-        return None
-    for target in targets:
+    for target in devtools_targets(port):
         if target.get("url", "").startswith(EXTENSION) and target.get("type") == "service_worker":
             return target["url"]
     return None
