@@ -9,8 +9,6 @@ var L_LOCK_FILE_FAILED = "Failed to lock file.";
 var L_TRANSFORM_FAILED = "Transform failed.";
 var L_NO_FOLDER = "You must select a folder to create something in.";
 var L_WRONG_TREE = "There's something wrong with the tree. ";
-var L_FOLDER_EXISTS = "Folder with the same name already exists.\n\nPlease select another name.";
-var L_OPERATION_FAILED = "Operation failed with the following error:\n\n";
 var L_SAVE_FAILED_1 = "The fragment could not be stored: saving the collection file\n\n";
 var L_SAVE_FAILED_2 = "\n\nfailed with the following error:\n\n";
 

@@ -49,6 +49,11 @@ var cmtfFolderExport = 4;
 var cvoDB = 1;
 var cvoHTMLExport = 2;
 
+// ---- Messages the viewer and the capture page share --------------------------------------------
+
+var L_OPERATION_FAILED = "Operation failed with the following error:\n\n";
+var L_FOLDER_EXISTS = "Folder with the same name already exists.\n\nPlease select another name.";
+
 // ---- File dialog -----------------------------------------------------------------------------------
 
 // Flags of the common file dialog, as the helper object's ShowBrowseDialogBox takes them.

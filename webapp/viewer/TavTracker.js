@@ -7,7 +7,6 @@
 var L_NO_HELPER = "There are no Tavrelo Helper object found.\n\nYou may need to reinstall the application";
 var L_LOCK_FAILED = "Failed to lock the file.";
 var L_TRANSFORM_FAILED = "Transform failed.\n\nLooks like something is wrong.";
-var L_OPERATION_FAILED = "Operation failed with the following error:\n\n";
 var L_BUSY = "Program is busy servicing a dialog.\n\nClose dialogs you opened and try again.";
 var L_OPEN_TITLE = "Open";
 var L_TITLE_SUFFIX = " - Tavrelo Clipvane";

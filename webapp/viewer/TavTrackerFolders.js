@@ -7,7 +7,6 @@
 
 var L_NEW_FOLDER = "new folder";
 var L_FOLDER_NOT_FOUND = "Folder not found.";
-var L_FOLDER_EXISTS = "Folder with the same name already exists.\n\nPlease select another name.";
 var L_CONFIRM_FOLDER_DELETE = "Are you sure that you want to delete this folder?\n\nThis will also delete all citations residing in it.";
 var L_ROOT_NOT_DELETED = "Root folder cannot be deleted.";
 var L_SYSTEM_NOT_DELETED = "This is a system folder, which means that it cannot be deleted.";
