@@ -78,9 +78,11 @@ contents=$(dpkg-deb --contents "$deb")
 for path in ./usr/bin/Clipvane ./usr/bin/htahost ./usr/bin/clipvane-native-host ./usr/bin/clipvane-regsvr \
     ./usr/bin/clipvane-reg ./usr/lib/clipvane/libTavreloHelpers.so ./usr/lib/clipvane/TKTHelp.html \
     ./usr/share/clipvane/extension/chromium/manifest.json ./usr/share/clipvane/extension/firefox/manifest.json \
-    ./usr/share/chromium/extensions/clipvane ./usr/share/doc/clipvane/copyright; do
+    ./usr/share/chromium/extensions/clipvane ./usr/share/doc/clipvane/copyright ./usr/share/doc/clipvane/README.md \
+    ./usr/share/doc/clipvane/package.md; do
     check "the package holds $path" grep -q " $path\( ->\|$\)" <<<"$contents"
 done
+check "the documents are in one folder" bash -c '! grep -q " \./usr/share/doc/Clipvane" <<<"$1"' _ "$contents"
 check "no test program is packaged" bash -c '! grep -qiE "fake|_test|bench" <<<"$1"' _ "$contents"
 depends=$(dpkg-deb --field "$deb" Depends)
 check "dependencies are computed from the programs ($depends)" \

@@ -160,4 +160,69 @@ TEST_F(FragmentOps, FragmentsAreCopiedIntoTheirOwnFolderAndMovedToAnother)
         EXPECT_TRUE(shownUINs().contains(uin)) << uin.toStdString();
 }
 
+// A change made while a long list is still being inserted, after another program's change made
+// the viewer reload (which starts the list afresh): fragments deleted or moved away beyond the
+// first chunk are not drawn by the later chunks.
+TEST_F(FragmentOps, FragmentsDeletedOrMovedAwayDuringAReloadedListStayAway)
+{
+    startOnTestCollection(2);
+    const char idle[] = "new Promise((r) => { const t = () => listProbe.idle() ? r(true) : setTimeout(t, 20); t(); })";
+    ASSERT_TRUE(js(str(idle)).toBool());
+    QStringList expected = shownUINs();
+    ASSERT_EQ(expected.size(), 45);
+    for (const char *command : {"fnDeleteFragments", "fnMoveFragments"}) {
+        SCOPED_TRACE(command);
+        const QStringList changed = expected.mid(25, 5); // beyond the first chunk of 20
+        QByteArray outside = savedFile();
+        const int stamp = timeStamp();
+        outside.replace("TimeStamp=\"" + QByteArray::number(stamp) + "\"", "TimeStamp=\"" + QByteArray::number(stamp + 10) + "\"");
+        ScratchRegistry::writeFile(m_path, outside);
+        const QString call = QStringLiteral("%1(%2)").arg(str(command), QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(changed)).toJson(QJsonDocument::Compact)));
+        if (str(command) == str("fnMoveFragments")) {
+            auto chooser = openVisibilityDialog(call.toUtf8().constData(), "/ktMoveToFolder.htm");
+            chooser->evaluate(str("document.querySelector('li[UIN=\"6\"] > span').click(); setTimeout(() => document.getElementById('OK').click()); true"));
+            EXPECT_TRUE(js(str("window.dialogDone")).toBool());
+        } else {
+            js(call);
+        }
+        EXPECT_EQ(messages().last(), str("The file has been modified by another program.\nIt will be reloaded."));
+        ASSERT_TRUE(js(str(idle)).toBool());
+        for (const QString &uin : changed)
+            expected.removeOne(uin);
+        EXPECT_EQ(shownUINs(), expected);
+        EXPECT_EQ(timeStamp(), stamp + 11) << "saved once, after the other program's change";
+    }
+}
+
+// A save that fails (here the collection's folder has gone) is reported as a failure by every
+// change function; the changes stay in the viewer, which shows them, and the next save writes them.
+TEST_F(FragmentOps, AFailedSaveIsAFailureAndTheChangesAreSavedLater)
+{
+    startOnTestCollection(1, str("gone/List.t-q"));
+    const QByteArray before = savedFile();
+    ASSERT_TRUE(QDir(m_files.filePath(str("gone"))).removeRecursively());
+    const char *const changes[] = {
+        "fnChangeOpenCollection(() => { fnFindFolderByUIN(goBase, '5').setAttribute('Name', 'Renamed'); return true; })",
+        "fnApplyFragmentPropertyChangeToBase('101', 'Comment', 'edited')",
+        "fnDeleteFragmentFromBase(['102'])",
+        "fnMoveFragmentInBase('2', '1', ['103'], false)",
+    };
+    for (const char *change : changes)
+        EXPECT_EQ(js(str(change)).toVariant().toInt(), 0) << change; // ktfFailure, or false
+    EXPECT_EQ(messages().size(), 4);
+    EXPECT_TRUE(messages().value(0).startsWith(str("The change could not be saved.")));
+    const QStringList shown = shownUINs();
+    EXPECT_FALSE(shown.contains(str("102")) || shown.contains(str("103"))) << "the list shows the changed collection";
+
+    ASSERT_TRUE(QDir().mkpath(m_files.filePath(str("gone"))));
+    ScratchRegistry::writeFile(m_path, before);
+    EXPECT_EQ(js(str("fnDeleteFragmentFromBase(['104'])")).toInt(), 1) << "ktfSuccess";
+    const QString saved = QString::fromUtf8(savedFile());
+    for (const char *kept : {"Name=\"Renamed\"", "Comment=\"edited\""})
+        EXPECT_TRUE(saved.contains(str(kept))) << kept;
+    for (const char *gone : {"UIN=\"102\"", "UIN=\"104\""})
+        EXPECT_FALSE(saved.contains(str(gone))) << gone;
+    EXPECT_TRUE(QRegularExpression(str("(?s)Name=\"Work\"[^>]*>(?:(?!</TavTracker:ktNODE>).)*UIN=\"103\"")).match(saved).hasMatch());
+}
+
 } // namespace

@@ -475,6 +475,12 @@ function fnReadFileNow(sPath, bDoNotRecord)
     }
 }
 
+// The top-level handler of every command: what failed inside it, told once.
+function fnReportCommandError(e)
+{
+    alert(L_OPERATION_FAILED + ((e && (e.description || e.message)) || String(e)));
+}
+
 function fnViewerError(sMessage)
 {
     var oError = new Error(sMessage);
@@ -547,7 +553,7 @@ function fnOpenFile()
         goCurrentFolderUIN = -1;
         fnLoadFile(sChosen);
     } catch (e) {
-        alert(L_OPERATION_FAILED + (e.description || e.message));
+        fnReportCommandError(e);
     }
 }
 
@@ -587,7 +593,7 @@ function fnShowRecentList()
                 fnLoadFile(aRecent[nChoice - 1]);
         }
     } catch (e) {
-        alert(L_OPERATION_FAILED + (e.description || e.message));
+        fnReportCommandError(e);
     }
 }
 
@@ -620,7 +626,7 @@ function fnOnListContextMenu(oEvent)
         else if (nChoice == kCopyCommand)
             oFrame.document.execCommand("copy");
     } catch (e) {
-        alert(L_OPERATION_FAILED + (e.description || e.message));
+        fnReportCommandError(e);
     }
     return false;
 }
@@ -706,6 +712,16 @@ function fnSaveChangedDatabase()
         fnFlushPendingSave();
     });
     return true;
+}
+
+// After a change whose save failed (the user was told, and the change stays in goBase for the
+// next save) the tree and the list show goBase as it now is.
+function fnShowUnsavedChange()
+{
+    fnChooseCurrentFolder();
+    var sTree = fnRenderFolderTree(goBase);
+    if (sTree)
+        fnShowLoadedTree(sTree);
 }
 
 // ---- The helper's events -------------------------------------------------------------------------

@@ -14,8 +14,8 @@ var arSortDirections = ["Sort &Ascending", "Sort D&escending"];
 var gnSortBy = -1;
 var gnSortDirection = -1;
 var FolderChangeTimer = -1;
-// The list being inserted in chunks: {aFragments, nNext, oOptions}; null when none. A chunk's
-// markup is made when it is inserted, so that a long list never holds the window up.
+// The list being inserted in chunks: {aFragments, nNext, oOptions, oFolder}; null when none. A
+// chunk's markup is made when it is inserted, so that a long list never holds the window up.
 var goQueuedList = null;
 var kListChunk = 20;        // fragments a chunk
 var kListChunkMs = 200;
@@ -62,12 +62,22 @@ function OnFolderChanged()
         oHolder.innerHTML = "<DIV class=\"NoQuillet\">" + L_NO_CITATIONS + "</DIV>";
         fnHideWaitCursor();
     } else if (aFragments.length >= kListChunkedFrom) {
-        goQueuedList = { aFragments: aFragments, nNext: 0, oOptions: oOptions };
+        goQueuedList = { aFragments: aFragments, nNext: 0, oOptions: oOptions,
+                         oFolder: gbFilterByFolder ? fnFindElementByUIN(goBase, String(goCurrentFolderUIN)) : null };
         fnTransferItem();
     } else {
         oHolder.innerHTML = fnRenderFragments(aFragments, 0, aFragments.length, oOptions);
         fnHideWaitCursor();
     }
+}
+
+// Whether the collection still holds the queued fragment where the list shows it: a change made
+// while the list is being inserted (a delete, a move) may have taken it away.
+function fnIsStillListed(oQueue, oFragment)
+{
+    if (!goBase.documentElement || !goBase.documentElement.contains(oFragment))
+        return false;
+    return !oQueue.oFolder || oFragment.parentNode === oQueue.oFolder;
 }
 
 // Inserts the next chunk of the queued list; the rest follows on a timer.
@@ -80,7 +90,10 @@ function fnTransferItem()
     if (!oQueue)
         return;
     var nTo = Math.min(oQueue.nNext + kListChunk, oQueue.aFragments.length);
-    fnGetQuilletHolder().insertAdjacentHTML("beforeend", fnRenderFragments(oQueue.aFragments, oQueue.nNext, nTo, oQueue.oOptions));
+    var aChunk = oQueue.aFragments.slice(oQueue.nNext, nTo).filter(function (oFragment) {
+        return fnIsStillListed(oQueue, oFragment);
+    });
+    fnGetQuilletHolder().insertAdjacentHTML("beforeend", fnRenderFragments(aChunk, 0, aChunk.length, oQueue.oOptions));
     oQueue.nNext = nTo;
     if (nTo < oQueue.aFragments.length) {
         FolderChangeTimer = setTimeout(fnTransferItem, kListChunkMs);
@@ -115,7 +128,7 @@ function fnSortModeSelect()
         else if (nChoice >= arSortFields.length && nChoice < arSortFields.length + arSortDirections.length)
             fnSortBy(-1, nChoice - arSortFields.length, true);
     } catch (e) {
-        alert(L_OPERATION_FAILED + (e.description || e.message));
+        fnReportCommandError(e);
     }
 }
 
@@ -289,15 +302,19 @@ function fnShowVisibilityDialog(oOptions)
 
 function fnChangeVisibilityOptions()
 {
-    var oOptions = fnGetVisibilityOptions();
-    oOptions.nMode = cvoDB;
-    if (!fnShowVisibilityDialog(oOptions))
-        return;
-    fnSetSetting(ccsVHideFieldNames, oOptions.bShowFieldNames ? 0 : 1, true);
-    fnSetSetting(ccsVShowTitle, oOptions.bShowTitle ? 1 : 0, true);
-    fnSetSetting(ccsVShowDate, oOptions.bShowDate ? 1 : 0, true);
-    fnSetSetting(ccsVShowText, oOptions.bShowText ? 1 : 0, true);
-    fnSetSetting(ccsVShowComment, oOptions.bShowComment ? 1 : 0, true);
-    fnSetSetting(ccsVShowURL, oOptions.bShowURL ? 1 : 0, true);
-    OnFolderChanged();
+    try {
+        var oOptions = fnGetVisibilityOptions();
+        oOptions.nMode = cvoDB;
+        if (!fnShowVisibilityDialog(oOptions))
+            return;
+        fnSetSetting(ccsVHideFieldNames, oOptions.bShowFieldNames ? 0 : 1, true);
+        fnSetSetting(ccsVShowTitle, oOptions.bShowTitle ? 1 : 0, true);
+        fnSetSetting(ccsVShowDate, oOptions.bShowDate ? 1 : 0, true);
+        fnSetSetting(ccsVShowText, oOptions.bShowText ? 1 : 0, true);
+        fnSetSetting(ccsVShowComment, oOptions.bShowComment ? 1 : 0, true);
+        fnSetSetting(ccsVShowURL, oOptions.bShowURL ? 1 : 0, true);
+        OnFolderChanged();
+    } catch (e) {
+        fnReportCommandError(e);
+    }
 }
