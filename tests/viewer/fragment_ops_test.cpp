@@ -175,7 +175,9 @@ TEST_F(FragmentOps, FragmentsDeletedOrMovedAwayDuringAReloadedListStayAway)
         const QStringList changed = expected.mid(25, 5); // beyond the first chunk of 20
         QByteArray outside = savedFile();
         const int stamp = timeStamp();
-        outside.replace("TimeStamp=\"" + QByteArray::number(stamp) + "\"", "TimeStamp=\"" + QByteArray::number(stamp + 10) + "\"");
+        const QByteArray from = "TimeStamp=\"" + QByteArray::number(stamp) + '"';
+        const QByteArray to = "TimeStamp=\"" + QByteArray::number(stamp + 10) + '"';
+        outside.replace(from, to);
         ScratchRegistry::writeFile(m_path, outside);
         const QString call = QStringLiteral("%1(%2)").arg(str(command), QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(changed)).toJson(QJsonDocument::Compact)));
         if (str(command) == str("fnMoveFragments")) {
