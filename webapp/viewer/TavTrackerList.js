@@ -51,23 +51,59 @@ function OnFolderChanged()
         fnGetDatabaseElement(goBase).setAttribute(cxbiAttCurrentNode, String(goCurrentFolderUIN));
     if (gnSortBy == -1 || gnSortDirection == -1)
         fnInitSortMode();
+    // While a search runs the list shows its results, searched again on the current collection.
+    if (fnIsSearching()) {
+        fnRunSearch();
+        return;
+    }
     var aFragments = fnListFragments(goBase, {
         sFolderUIN: gbFilterByFolder ? String(goCurrentFolderUIN) : null,
         nSortBy: gnSortBy,
         nSortDirection: gnSortDirection,
     });
-    var oOptions = fnGetVisibilityOptions();
     fnFrame("ktRightFrame").getSelection().removeAllRanges();
     if (!aFragments.length) {
         oHolder.innerHTML = "<DIV class=\"NoQuillet\">" + L_NO_CITATIONS + "</DIV>";
         fnHideWaitCursor();
-    } else if (aFragments.length >= kListChunkedFrom) {
+    } else {
+        fnShowListOf(aFragments, fnGetVisibilityOptions());
+    }
+}
+
+// True when the list may show fragments of any folder: the folder filter is off, or it shows
+// the results of a search.
+function fnListShowsAllFolders()
+{
+    return !gbFilterByFolder || fnIsSearching();
+}
+
+// Appends the fragments to the list: at once when there are few, else in chunks.
+function fnShowListOf(aFragments, oOptions)
+{
+    if (aFragments.length >= kListChunkedFrom) {
         goQueuedList = { aFragments: aFragments, nNext: 0, oOptions: oOptions };
         fnTransferItem();
     } else {
-        oHolder.innerHTML = fnRenderFragments(aFragments, 0, aFragments.length, oOptions);
+        fnInsertListPart(aFragments, 0, aFragments.length, oOptions);
         fnHideWaitCursor();
     }
+}
+
+// Appends aFragments[nFrom] up to (not including) aFragments[nTo]; the results of a search get
+// their matched words marked.
+function fnInsertListPart(aFragments, nFrom, nTo, oOptions)
+{
+    var oHolder = fnGetQuilletHolder();
+    var oLast = oHolder.lastElementChild;
+    oHolder.insertAdjacentHTML("beforeend", fnRenderFragments(aFragments, nFrom, nTo, oOptions));
+    if (!oOptions.aSearchTerms)
+        return;
+    var aTables = [];
+    for (var oBlock = oLast ? oLast.nextElementSibling : oHolder.firstElementChild; oBlock; oBlock = oBlock.nextElementSibling) {
+        if (oBlock.tagName == "TABLE")
+            aTables.push(oBlock);
+    }
+    fnMarkSearchTerms(aTables, oOptions.aSearchTerms);
 }
 
 // Inserts the next chunk of the queued list; the rest follows on a timer.
@@ -80,7 +116,7 @@ function fnTransferItem()
     if (!oQueue)
         return;
     var nTo = Math.min(oQueue.nNext + kListChunk, oQueue.aFragments.length);
-    fnGetQuilletHolder().insertAdjacentHTML("beforeend", fnRenderFragments(oQueue.aFragments, oQueue.nNext, nTo, oQueue.oOptions));
+    fnInsertListPart(oQueue.aFragments, oQueue.nNext, nTo, oQueue.oOptions);
     oQueue.nNext = nTo;
     if (nTo < oQueue.aFragments.length) {
         FolderChangeTimer = setTimeout(fnTransferItem, kListChunkMs);

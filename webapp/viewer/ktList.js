@@ -113,7 +113,9 @@ function fnFragmentRow(sClass, sFieldName, bHasTools, sTools, sData, oOptions)
     return sRow + "<TD>" + sData + "</TD></TR>";
 }
 
-function fnRenderFragment(oFragment, oOptions)
+// oOptions.fnFolderPath(oFragment, nIndex), when given, adds a row with the path of the
+// fragment's folder (the results of a search come from every folder).
+function fnRenderFragment(oFragment, oOptions, nIndex)
 {
     var sUIN = fnTreeEscape(oFragment.getAttribute(cxbiAttUIN));
     var sDate = oFragment.getAttribute(cxbiAttDate);
@@ -125,6 +127,9 @@ function fnRenderFragment(oFragment, oOptions)
         (oOptions.bShowFieldNames ? 3 : 2) + "\">" +
         (oOptions.bShowFieldNames ? "<COL style=\"width:9em;\"><COL class=\"FieldTools\" style=\"width:15px;\"><COL style=\"width:90%;\">"
                                   : "<COL class=\"FieldTools\" style=\"width:15px;\"><COL style=\"width:98%;\">");
+    if (oOptions.fnFolderPath)
+        sTable += fnFragmentRow("FolderPath", L_SEARCH_IN, false, "",
+            "<SPAN class=\"SearchPath\">" + fnTreeEscape(oOptions.fnFolderPath(oFragment, nIndex)) + "</SPAN>", oOptions);
     if (oOptions.bShowTitle) {
         var sData = "";
         if (oOptions.bShowDate && sDate !== null)
@@ -162,7 +167,7 @@ function fnRenderFragments(aFragments, nFrom, nTo, oOptions)
 {
     var aParts = new Array(nTo - nFrom);
     for (var i = nFrom; i < nTo; i++)
-        aParts[i - nFrom] = fnRenderFragment(aFragments[i], oOptions);
+        aParts[i - nFrom] = fnRenderFragment(aFragments[i], oOptions, i);
     return aParts.join("");
 }
 
