@@ -37,12 +37,7 @@ protected:
         EXPECT_TRUE(json.open(QIODevice::WriteOnly | QIODevice::Truncate));
         json.write(QJsonDocument(captured).toJson());
         json.close();
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(str("HOME"), m_home.path());
-        environment.insert(str("TAVRELO_AUTOMATION"), m_home.filePath(str("answers.jsonl")));
-        environment.insert(str("TAVRELO_AUTOMATION_LOG"), m_home.filePath(str("requests.jsonl")));
-        environment.insert(str("QTWEBENGINE_REMOTE_DEBUGGING"), QStringLiteral("127.0.0.1:%1").arg(m_grabPort));
-        m_grab.setProcessEnvironment(environment);
+        m_grab.setProcessEnvironment(testEnvironment(m_grabPort));
         m_grab.setProcessChannelMode(QProcess::ForwardedChannels);
         m_grab.start(str(CLIPVANE_HTAHOST), {str("--dialog"), str("--menu-arguments"), file,
                                              str("res://") + str(HELPERS_LIBRARY) + str("/ktGrab.htm")});
@@ -328,13 +323,8 @@ TEST_F(Capture, TextGrabbedFromTheViewersOwnListHasNoAddress)
 // stored without them and the collection opens again whole.
 TEST_F(Capture, ControlCharactersFromTheBrowserLeaveTheCollectionReadable)
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(str("HOME"), m_home.path());
-    environment.insert(str("TAVRELO_AUTOMATION"), m_home.filePath(str("answers.jsonl")));
-    environment.insert(str("TAVRELO_AUTOMATION_LOG"), m_home.filePath(str("requests.jsonl")));
-    environment.insert(str("QTWEBENGINE_REMOTE_DEBUGGING"), QStringLiteral("127.0.0.1:%1").arg(m_grabPort));
     QProcess host;
-    host.setProcessEnvironment(environment);
+    host.setProcessEnvironment(testEnvironment(m_grabPort));
     host.start(str(NATIVE_HOST), {str("chrome-extension://pfhpkbcioilhppjlcenhmflbflekbhkf/")});
     ASSERT_TRUE(host.waitForStarted());
     const QByteArray body = QJsonDocument(QJsonObject{{str("command"), str("grab")}, {str("title"), str("Report\a 2026")},
