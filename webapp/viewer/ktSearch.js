@@ -17,7 +17,7 @@ var kSearchSliceMs = 12; // work between two looks at the keyboard
 
 var gsSearchQuery = "";  // the query the list shows the results of; "" when it shows a folder
 var gnSearchRun = 0;     // the newest query's number: an older one still running stops
-var goSearchIndex = null; // {aEntries: [{oFragment, sText, sPath}], oSorted: order key -> entries, nChanges}
+var goSearchIndex = null; // see fnSearchIndexMaker
 var goSearchObserver = null;
 var gnCollectionChanges = 0; // counts the changes of the collection the observer saw
 
@@ -61,15 +61,20 @@ function fnParseSearchQuery(sQuery)
 
 // ---- The index ------------------------------------------------------------------------------------
 
-// A fragment's searchable text: its four fields folded, white space as single spaces (a stored
-// line break counts as one), with a separator no query holds, so no phrase runs from one field
-// into the next.
-function fnSearchTextOf(oFragment)
+// The index holds the searchable text of every fragment in one string, folded: the four fields
+// of each fragment apart by a line feed (a stored line break is a space), the fragments apart by
+// U+0000, which no query holds; aStarts[i] is where fragment i begins. One scan of the engine's
+// indexOf over that string finds a word in every fragment at once, far faster than a search in
+// each fragment's own text.
+var kSearchEntryEnd = "\u0000";
+var kSearchChunk = 512; // fragments folded in one go
+
+function fnSearchRawText(oFragment)
 {
     var aParts = [];
     for (var i = 0; i < kSearchFields.length; i++)
         aParts.push(oFragment.getAttribute(kSearchFields[i]) || "");
-    return fnSearchFold(aParts.join("\n").split(cklLineBreakMark).join(" ")).replace(/[ \t\r\f\v]+/g, " ");
+    return aParts.join("\n");
 }
 
 // Any change of the collection (a reload, an edit, a move, a folder renamed) makes the index
@@ -88,43 +93,88 @@ function fnSearchIndexIsCurrent()
 }
 
 // The steps that make the index, each short: the fragments with their folder paths, in document
-// order, then their texts in slices.
+// order, then their text, folded a chunk of fragments at a time.
 function fnSearchIndexMaker()
 {
-    var aEntries = [], nNext = 0, nChanges = gnCollectionChanges;
+    var aFragments = [], aPaths = [], nChanges = gnCollectionChanges;
     (function fnWalk(oFolder, sPath) {
         for (var oChild = oFolder.firstChild; oChild; oChild = oChild.nextSibling) {
             if (oChild.nodeType != 1)
                 continue;
-            if (oChild.nodeName == cxbiFRAGMENT)
-                aEntries.push({ oFragment: oChild, sText: null, sPath: sPath });
-            else if (oChild.nodeName == cxbiNODE)
+            if (oChild.nodeName == cxbiFRAGMENT) {
+                aFragments.push(oChild);
+                aPaths.push(sPath);
+            } else if (oChild.nodeName == cxbiNODE) {
                 fnWalk(oChild, sPath + " \u203A " + (oChild.getAttribute(cxbiAttName) || ""));
+            }
         }
     })(fnGetDatabaseElement(goBase), fnGetDatabaseElement(goBase).getAttribute(cxbiAttName) || "");
+    var aStarts = new Int32Array(aFragments.length + 1), aTexts = [], nLength = 0, nNext = 0;
     return function fnStep(nUntil) {
-        while (nNext < aEntries.length && (nNext % 256 || performance.now() < nUntil)) {
-            aEntries[nNext].sText = fnSearchTextOf(aEntries[nNext].oFragment);
-            nNext++;
+        while (nNext < aFragments.length && performance.now() < nUntil) {
+            var nTo = Math.min(nNext + kSearchChunk, aFragments.length), aRaw = [];
+            for (var i = nNext; i < nTo; i++)
+                aRaw.push(fnSearchRawText(aFragments[i]));
+            // Folding may change a text's length, so the starts are found in the folded text.
+            var sFolded = fnSearchFold(aRaw.join(kSearchEntryEnd).replaceAll(cklLineBreakMark, " ")) + kSearchEntryEnd;
+            for (var nAt = 0; nNext < nTo; nNext++) {
+                aStarts[nNext] = nLength + nAt;
+                nAt = sFolded.indexOf(kSearchEntryEnd, nAt) + 1;
+            }
+            aTexts.push(sFolded);
+            nLength += sFolded.length;
         }
-        if (nNext < aEntries.length)
+        if (nNext < aFragments.length)
             return false;
-        goSearchIndex = { aEntries: aEntries, oSorted: {}, nChanges: nChanges };
+        aStarts[aFragments.length] = nLength;
+        goSearchIndex = { sText: aTexts.join(""), aStarts: aStarts, aFragments: aFragments, aPaths: aPaths,
+                          oOrders: {}, nChanges: nChanges };
         return true;
     };
 }
 
-// The entries in the list's order, sorted once per order.
-function fnSearchSortedEntries()
+// The fragments' numbers in the list's order, sorted once per order.
+function fnSearchOrder()
 {
     var sKey = gnSortBy + "/" + gnSortDirection;
     var oIndex = goSearchIndex;
-    if (!oIndex.oSorted[sKey]) {
-        var oEntryOf = new Map(oIndex.aEntries.map(function (o) { return [o.oFragment, o]; }));
-        oIndex.oSorted[sKey] = fnSortFragments(oIndex.aEntries.map(function (o) { return o.oFragment; }), gnSortBy, gnSortDirection)
-            .map(function (oFragment) { return oEntryOf.get(oFragment); });
+    if (!oIndex.oOrders[sKey]) {
+        var oNumberOf = new Map();
+        oIndex.aFragments.forEach(function (oFragment, i) { oNumberOf.set(oFragment, i); });
+        oIndex.oOrders[sKey] = Int32Array.from(fnSortFragments(oIndex.aFragments, gnSortBy, gnSortDirection),
+                                               function (oFragment) { return oNumberOf.get(oFragment); });
     }
-    return oIndex.oSorted[sKey];
+    return oIndex.oOrders[sKey];
+}
+
+// How many of the terms each fragment holds, by fragment number. A word is found by indexOf, a
+// phrase by a pattern whose words may stand apart by any white space (but not across fields);
+// after a hit the search goes on at the next fragment.
+function fnSearchCounts(aTerms)
+{
+    var oIndex = goSearchIndex, sText = oIndex.sText, aStarts = oIndex.aStarts;
+    var aCounts = new Uint16Array(oIndex.aFragments.length);
+    for (var t = 0; t < aTerms.length; t++) {
+        var fnFind;
+        if (aTerms[t].indexOf(" ") < 0) {
+            fnFind = function (sTerm) { return function (nFrom) { return sText.indexOf(sTerm, nFrom); }; }(aTerms[t]);
+        } else {
+            var oPattern = new RegExp(aTerms[t].split(" ").map(fnRegExpEscape).join("[ \\t\\r\\f\\v\\u00A0]+"), "g");
+            fnFind = function (nFrom) { oPattern.lastIndex = nFrom; var oMatch = oPattern.exec(sText); return oMatch ? oMatch.index : -1; };
+        }
+        for (var nAt = fnFind(0), nEntry = 0; nAt >= 0; nAt = fnFind(aStarts[nEntry + 1])) {
+            while (aStarts[nEntry + 1] <= nAt)
+                nEntry++;
+            if (aCounts[nEntry] == t)
+                aCounts[nEntry]++;
+        }
+    }
+    return aCounts;
+}
+
+function fnRegExpEscape(sText)
+{
+    return sText.replace(/[.*+?^${}()|[\]\\]/g, "\\$&");
 }
 
 // ---- Running a query ------------------------------------------------------------------------------
@@ -149,24 +199,22 @@ function fnRunSearch()
     var nRun = ++gnSearchRun;
     var aTerms = fnParseSearchQuery(gsSearchQuery);
     fnShowWaitCursor();
-    var fnFind = function () {
-        var aEntries = fnSearchSortedEntries(), aFound = [], nNext = 0;
-        fnSearchInSlices(nRun, function (nUntil) {
-            for (; nNext < aEntries.length && (nNext % 1024 || performance.now() < nUntil); nNext++) {
-                var sText = aEntries[nNext].sText, bAll = true;
-                for (var i = 0; bAll && i < aTerms.length; i++)
-                    bAll = sText.indexOf(aTerms[i]) >= 0;
-                if (bAll)
-                    aFound.push(aEntries[nNext]);
-            }
-            return nNext >= aEntries.length;
-        }, function () { fnShowSearchResults(aFound, aTerms); });
-    };
     (function fnWhenIndexed() {
-        if (fnSearchIndexIsCurrent())
-            fnFind();
-        else
+        if (!fnSearchIndexIsCurrent()) {
             fnSearchInSlices(nRun, fnSearchIndexMaker(), fnWhenIndexed);
+            return;
+        }
+        // A query still waiting when the next key came is dropped here.
+        setTimeout(function () {
+            if (nRun != gnSearchRun)
+                return;
+            var aCounts = fnSearchCounts(aTerms), aOrder = fnSearchOrder(), aFound = [];
+            for (var i = 0; i < aOrder.length; i++) {
+                if (aCounts[aOrder[i]] == aTerms.length)
+                    aFound.push(aOrder[i]);
+            }
+            fnShowSearchResults(aFound, aTerms);
+        }, 0);
     })();
 }
 
@@ -187,11 +235,12 @@ function fnShowSearchResults(aFound, aTerms)
     oSummary.className = aFound.length ? "SearchSummary" : "NoQuillet";
     oSummary.textContent = fnSearchSummary(aFound.length);
     oHolder.appendChild(oSummary);
+    var oIndex = goSearchIndex;
     var oOptions = Object.assign({}, fnGetVisibilityOptions(), {
         aSearchTerms: aTerms,
-        fnFolderPath: function (oFragment, nIndex) { return aFound[nIndex].sPath; },
+        fnFolderPath: function (oFragment, nIndex) { return oIndex.aPaths[aFound[nIndex]]; },
     });
-    fnShowListOf(aFound.map(function (o) { return o.oFragment; }), oOptions);
+    fnShowListOf(aFound.map(function (n) { return oIndex.aFragments[n]; }), oOptions);
 }
 
 // ---- Marking the matched words --------------------------------------------------------------------
@@ -235,7 +284,7 @@ function fnSearchHits(sText, aTerms)
     var sFolded = oMapped.sFolded.replace(/[\s]/g, " ");
     var aHits = [];
     for (var i = 0; i < aTerms.length; i++) {
-        var oPattern = new RegExp(aTerms[i].split(" ").map(function (s) { return s.replace(/[.*+?^${}()|[\]\\]/g, "\\$&"); }).join(" +"), "g");
+        var oPattern = new RegExp(aTerms[i].split(" ").map(fnRegExpEscape).join(" +"), "g");
         var oMatch;
         while ((oMatch = oPattern.exec(sFolded)))
             aHits.push([oMapped.aFrom[oMatch.index], oMapped.aFrom[oMatch.index + oMatch[0].length]]);
