@@ -109,12 +109,17 @@ function fnSearchIndexMaker()
             }
         }
     })(fnGetDatabaseElement(goBase), fnGetDatabaseElement(goBase).getAttribute(cxbiAttName) || "");
+    // The values of the list's sort key are read on the way, so the first order needs no second
+    // pass over the elements.
     var aStarts = new Int32Array(aFragments.length + 1), aTexts = [], nLength = 0, nNext = 0;
+    var nSortBy = gnSortBy, sSortAttribute = fnSortAttribute(nSortBy), aSortKeys = new Array(aFragments.length);
     return function fnStep(nUntil) {
         while (nNext < aFragments.length && performance.now() < nUntil) {
             var nTo = Math.min(nNext + kSearchChunk, aFragments.length), aRaw = [];
-            for (var i = nNext; i < nTo; i++)
+            for (var i = nNext; i < nTo; i++) {
                 aRaw.push(fnSearchRawText(aFragments[i]));
+                aSortKeys[i] = aFragments[i].getAttribute(sSortAttribute) || "";
+            }
             // Folding may change a text's length, so the starts are found in the folded text.
             var sFolded = fnSearchFold(aRaw.join(kSearchEntryEnd).replaceAll(cklLineBreakMark, " ")) + kSearchEntryEnd;
             for (var nAt = 0; nNext < nTo; nNext++) {
@@ -128,7 +133,7 @@ function fnSearchIndexMaker()
             return false;
         aStarts[aFragments.length] = nLength;
         goSearchIndex = { sText: aTexts.join(""), aStarts: aStarts, aFragments: aFragments, aPaths: aPaths,
-                          oOrders: {}, nChanges: nChanges };
+                          oOrders: {}, nSortBy: nSortBy, aSortKeys: aSortKeys, nChanges: nChanges };
         return true;
     };
 }
@@ -139,10 +144,10 @@ function fnSearchOrder()
     var sKey = gnSortBy + "/" + gnSortDirection;
     var oIndex = goSearchIndex;
     if (!oIndex.oOrders[sKey]) {
-        var oNumberOf = new Map();
-        oIndex.aFragments.forEach(function (oFragment, i) { oNumberOf.set(oFragment, i); });
-        oIndex.oOrders[sKey] = Int32Array.from(fnSortFragments(oIndex.aFragments, gnSortBy, gnSortDirection),
-                                               function (oFragment) { return oNumberOf.get(oFragment); });
+        var aKeys = oIndex.nSortBy == gnSortBy ? oIndex.aSortKeys : oIndex.aFragments.map(function (oFragment) {
+            return oFragment.getAttribute(fnSortAttribute(gnSortBy)) || "";
+        });
+        oIndex.oOrders[sKey] = fnSortOrder(aKeys, gnSortBy, gnSortDirection);
     }
     return oIndex.oOrders[sKey];
 }
