@@ -37,12 +37,7 @@ protected:
         EXPECT_TRUE(json.open(QIODevice::WriteOnly | QIODevice::Truncate));
         json.write(QJsonDocument(captured).toJson());
         json.close();
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(str("HOME"), m_home.path());
-        environment.insert(str("TAVRELO_AUTOMATION"), m_home.filePath(str("answers.jsonl")));
-        environment.insert(str("TAVRELO_AUTOMATION_LOG"), m_home.filePath(str("requests.jsonl")));
-        environment.insert(str("QTWEBENGINE_REMOTE_DEBUGGING"), QStringLiteral("127.0.0.1:%1").arg(m_grabPort));
-        m_grab.setProcessEnvironment(environment);
+        m_grab.setProcessEnvironment(testEnvironment(m_grabPort));
         m_grab.setProcessChannelMode(QProcess::ForwardedChannels);
         m_grab.start(str(CLIPVANE_HTAHOST), {str("--dialog"), str("--menu-arguments"), file,
                                              str("res://") + str(HELPERS_LIBRARY) + str("/ktGrab.htm")});
@@ -321,6 +316,51 @@ TEST_F(Capture, TextGrabbedFromTheViewersOwnListHasNoAddress)
     EXPECT_TRUE(turnUntil([this] {
         return m_devTools->evaluate(str("fnGetQuilletHolder().querySelectorAll('table.Fragment').length")).toInt() == 2;
     }, kDialogMs)) << "the viewer reloads";
+}
+
+// What a browser hands over may hold characters a collection file cannot: a form feed copied
+// from a PDF viewer, a bell in a title. Through the real native host and dialog, the capture is
+// stored without them and the collection opens again whole.
+TEST_F(Capture, ControlCharactersFromTheBrowserLeaveTheCollectionReadable)
+{
+    QProcess host;
+    host.setProcessEnvironment(testEnvironment(m_grabPort));
+    host.start(str(NATIVE_HOST), {str("chrome-extension://pfhpkbcioilhppjlcenhmflbflekbhkf/")});
+    ASSERT_TRUE(host.waitForStarted());
+    const QByteArray body = QJsonDocument(QJsonObject{{str("command"), str("grab")}, {str("title"), str("Report\a 2026")},
+                                                      {str("url"), str("https://example.org/\x1b" "a")},
+                                                      {str("selectionType"), str("Text")},
+                                                      {str("text"), str("end of page one\f\vpage two\x01")}})
+                                .toJson(QJsonDocument::Compact);
+    const quint32 length = quint32(body.size());
+    host.write(QByteArray(reinterpret_cast<const char *>(&length), sizeof length) + body);
+    auto dialog = attachGrab();
+    dialog->evaluate(str("setTimeout(() => OK.click()); true"));
+    QByteArray answer;
+    EXPECT_TRUE(turnUntil([&] { return (answer += host.readAllStandardOutput()).contains('}'); }, kDialogMs));
+    EXPECT_TRUE(answer.contains("\"stored\"")) << answer.toStdString();
+    host.closeWriteChannel();
+    EXPECT_TRUE(host.waitForFinished(kDialogMs));
+
+    const QString path = m_home.filePath(str("Clipvane.t-q"));
+    QProcess xmllint;
+    xmllint.start(str("xmllint"), {str("--noout"), path});
+    ASSERT_TRUE(xmllint.waitForFinished(kDialogMs));
+    EXPECT_EQ(xmllint.exitCode(), 0) << xmllint.readAllStandardError().toStdString();
+    ASSERT_EQ(fragments(path).size(), 1);
+    const QJsonObject stored = fragments(path)[0];
+    EXPECT_TRUE(stored.value(str("Text")).toString().startsWith(str("end of page one"))) << stored.value(str("Text")).toString().toStdString();
+    EXPECT_TRUE(stored.value(str("Text")).toString().contains(str("page two")));
+    EXPECT_EQ(stored.value(str("Name")).toString(), str("Report 2026"));
+    EXPECT_EQ(stored.value(str("BaseURL")).toString(), str("https://example.org/a"));
+
+    startClipvane({path});
+    waitForTitle([](const QString &title) { return title.contains(str("Clipvane.t-q")); });
+    ASSERT_TRUE(m_devTools->attach(str("/TavTracker.hta")));
+    EXPECT_TRUE(turnUntil([this] {
+        return m_devTools->evaluate(str("fnGetQuilletHolder().querySelectorAll('table.Fragment').length")).toInt() == 1;
+    }, kDialogMs)) << "the viewer opens the collection with its fragment";
+    EXPECT_TRUE(messages().isEmpty()) << messages().join(u'|').toStdString();
 }
 
 } // namespace

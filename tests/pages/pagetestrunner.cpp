@@ -118,7 +118,8 @@ int main(int argc, char *argv[])
 
     QTemporaryDir scratch;
     const QString root = scratch.path();
-    for (const char *folder : {"registry", "runtime", "files"})
+    // Collections a page saves into well-formed/ must parse again: each is checked with xmllint.
+    for (const char *folder : {"registry", "runtime", "files", "well-formed"})
         QDir(root).mkpath(QLatin1String(folder));
     qputenv("TAVRELO_REGISTRY_DIR", (root + QStringLiteral("/registry")).toUtf8());
     qputenv("TAVRELO_RUNTIME_DIR", (root + QStringLiteral("/runtime")).toUtf8());
@@ -293,6 +294,14 @@ int main(int argc, char *argv[])
         if (!b->done)
             out() << b->page << " did not finish" << Qt::endl;
         done = done && b->done && b->process.exitStatus() == QProcess::NormalExit;
+    }
+    for (const QFileInfo &file : QDir(root + QStringLiteral("/well-formed")).entryInfoList(QDir::Files)) {
+        QProcess xmllint;
+        xmllint.start(QStringLiteral("xmllint"), {QStringLiteral("--noout"), file.filePath()});
+        const bool wellFormed = xmllint.waitForFinished(30000) && xmllint.exitStatus() == QProcess::NormalExit && xmllint.exitCode() == 0;
+        if (!wellFormed)
+            out() << "FAIL xmllint --noout " << file.fileName() << ": " << xmllint.readAllStandardError() << Qt::endl;
+        ++(wellFormed ? passed : failed);
     }
     out() << passed << " passed, " << failed << " failed" << (done ? "" : ", a page did not finish") << Qt::endl;
     return done && failed == 0 && passed > 0 && host.exitStatus() == QProcess::NormalExit ? 0 : 1;

@@ -57,16 +57,23 @@ protected:
         stopViewer();
     }
 
-    // Starts Clipvane; the viewer it starts inherits the environment.
-    void startClipvane(const QStringList &arguments)
+    // The environment of the programs a test starts: the scratch home and user-interface files,
+    // and pages served for DevTools on `devToolsPort`.
+    QProcessEnvironment testEnvironment(quint16 devToolsPort) const
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(str("HOME"), m_home.path());
         environment.insert(str("TAVRELO_AUTOMATION"), m_home.filePath(str("answers.jsonl")));
         environment.insert(str("TAVRELO_AUTOMATION_LOG"), m_home.filePath(str("requests.jsonl")));
-        environment.insert(str("QTWEBENGINE_REMOTE_DEBUGGING"), QStringLiteral("127.0.0.1:%1").arg(m_devToolsPort));
+        environment.insert(str("QTWEBENGINE_REMOTE_DEBUGGING"), QStringLiteral("127.0.0.1:%1").arg(devToolsPort));
+        return environment;
+    }
+
+    // Starts Clipvane; the viewer it starts inherits the environment.
+    void startClipvane(const QStringList &arguments)
+    {
         QProcess launcher;
-        launcher.setProcessEnvironment(environment);
+        launcher.setProcessEnvironment(testEnvironment(m_devToolsPort));
         launcher.setProcessChannelMode(QProcess::ForwardedChannels);
         launcher.start(str(CLIPVANE_LAUNCHER), arguments);
         ASSERT_TRUE(launcher.waitForFinished(kViewerMs)) << "the launcher ends once the viewer is up";

@@ -50,6 +50,12 @@ var L_DAMAGED_FILE_KEPT_1 = "The collection file\n\n";
 var L_DAMAGED_FILE_KEPT_2 = "\n\nis damaged and cannot be read. A copy of it was kept as\n\n";
 var L_DAMAGED_FILE_KEPT_3 = "\n\nA new collection is opened in its place; the first change you save replaces the damaged file.";
 var L_DAMAGED_FILE_KEPT_ON_CHANGE = "\n\nThe change you are making replaces the damaged file with the collection shown here.";
+var L_RESCUED_FILE_1 = "The collection file\n\n";
+var L_RESCUED_FILE_2 = "\n\nheld ";
+var L_RESCUED_FILE_ONE = " character";
+var L_RESCUED_FILE_MANY = " characters";
+var L_RESCUED_FILE_3 = " that a collection cannot hold (control characters such as form feeds). They were removed, and the collection is opened without them. A copy of the file as it was is kept as\n\n";
+var L_RESCUED_FILE_4 = "\n\nThe first change you save replaces the file with the collection shown here.";
 var L_NOT_A_COLLECTION = "The file is not a collection: its document element is not \"root\".";
 var L_SAVE_FAILED_1 = "The change could not be saved.\n\n";
 var L_SAVE_FAILED_2 = "\n\nThe file was left as it was. The change is kept here and is saved with the next change.";
@@ -64,6 +70,8 @@ var cxbiNotWellFormed = 0xC00CE50D | 0;
 // parseError.errorCode of a path that is not read at all: a folder, a device, a pipe, or a file
 // too large to be a collection.
 var cxbiNotAReadableFile = 0x800700DE | 0;
+// The XML component's property that loads a file damaged only by characters XML does not allow.
+var cxbiDropForbiddenCharacters = "DropForbiddenCharacters";
 
 // ---- Documents -----------------------------------------------------------------------------------
 
@@ -117,14 +125,41 @@ function fnGetDatabaseElement(someBase)
 // is never replaced without one.
 function fnKeepDamagedFile(somePath, sAfterwards)
 {
+    var sCopy = fnKeepCopyOfFile(somePath);
+    if (sCopy != null)
+        alert(L_DAMAGED_FILE_KEPT_1 + somePath + L_DAMAGED_FILE_KEPT_2 + sCopy + (sAfterwards || L_DAMAGED_FILE_KEPT_3));
+}
+
+// The copy made of the file as it is now; null when the same copy was kept before.
+function fnKeepCopyOfFile(somePath)
+{
     var oKept;
     try {
         oKept = window.__tavreloHost.preserveDamagedFile(somePath);
     } catch (e) {
         throw fnStoreError(e.description || e.message);
     }
-    if (oKept.made)
-        alert(L_DAMAGED_FILE_KEPT_1 + somePath + L_DAMAGED_FILE_KEPT_2 + oKept.copy + (sAfterwards || L_DAMAGED_FILE_KEPT_3));
+    return oKept.made ? oKept.copy : null;
+}
+
+// A file that was not well-formed only because it held characters that XML does not allow
+// (another program wrote them, or an older version of ours) opens without them; a copy of it as
+// it was is kept first, and the user is told once how many characters were removed.
+function fnKeepRescuedFile(someBase, somePath)
+{
+    var nDropped = someBase.droppedCharacters;
+    var sCopy = fnKeepCopyOfFile(somePath);
+    if (sCopy != null)
+        alert(L_RESCUED_FILE_1 + somePath + L_RESCUED_FILE_2 + nDropped + (nDropped == 1 ? L_RESCUED_FILE_ONE : L_RESCUED_FILE_MANY) +
+              L_RESCUED_FILE_3 + sCopy + L_RESCUED_FILE_4);
+}
+
+// Loads a collection file into the document; a file damaged only by characters that XML does
+// not allow loads without them (droppedCharacters).
+function fnLoadCollectionFile(someBase, somePath)
+{
+    someBase.setProperty(cxbiDropForbiddenCharacters, true);
+    return someBase.load(somePath);
 }
 
 // Elements that carry the prefix but not the format's namespace (a file that declared another
@@ -157,8 +192,12 @@ function fnRebindNamespace(someBase, someElement)
 function fnCheckedInitializeFile(someBase, somePath)
 {
     goDiskCopies.delete(someBase);
-    if (!someBase.load(somePath) && someBase.parseError.errorCode == cxbiNotWellFormed)
-        fnKeepDamagedFile(somePath);
+    if (!fnLoadCollectionFile(someBase, somePath)) {
+        if (someBase.parseError.errorCode == cxbiNotWellFormed)
+            fnKeepDamagedFile(somePath);
+    } else if (someBase.droppedCharacters) {
+        fnKeepRescuedFile(someBase, somePath);
+    }
     // Taken before a repair parses the document again: the disk still holds what was read.
     var oRead = someBase.fileIdentity;
     // Never a new collection in its place: the first change saved would write over it.
@@ -472,15 +511,19 @@ function fnKnownDiskStamp(someBase, somePath)
 }
 
 // Loads the disk copy for the stamp check: the document, or null when there is nothing to
-// compare (no file, or one that cannot be read). A disk copy that is not well-formed is kept
-// beside the file first, as on opening, since the change then writes over it.
+// compare (no file, or one that cannot be read). A disk copy that is not well-formed, or that
+// loads only without characters XML does not allow, is kept beside the file first, as on
+// opening, since the change then writes over it.
 function fnLoadDiskCopy(somePath)
 {
     var oDisk = fnCreateXMLctl();
     if (!oDisk)
         throw fnStoreError(L_XML_CONTROL_FAILED);
-    if (oDisk.load(somePath))
+    if (fnLoadCollectionFile(oDisk, somePath)) {
+        if (oDisk.droppedCharacters)
+            fnKeepRescuedFile(oDisk, somePath);
         return oDisk;
+    }
     if (oDisk.parseError.errorCode == cxbiNotWellFormed)
         fnKeepDamagedFile(somePath, L_DAMAGED_FILE_KEPT_ON_CHANGE);
     return null;

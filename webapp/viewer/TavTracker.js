@@ -251,9 +251,15 @@ function fnShowHelp()
     fnShowTheHelp();
 }
 
-// F1 in any frame opens the help (the engine has no help event of its own).
+// F1 in any frame opens the help (the engine has no help event of its own); Ctrl+E goes to the
+// search field.
 function fnOnKeyDown(oEvent)
 {
+    if (oEvent.keyCode == 69 && oEvent.ctrlKey && !oEvent.altKey && !oEvent.shiftKey) {
+        oEvent.preventDefault();
+        fnFocusSearchField();
+        return false;
+    }
     if (oEvent.keyCode != 112)
         return true;
     oEvent.preventDefault();
@@ -516,8 +522,16 @@ function fnShowLoadedTree(sTree)
 {
     var oHolder = fnGetTreeHolder();
     oHolder.innerHTML = sTree;
-    fnFrame("ktLeftFrame").ktTreeAttach(oHolder.firstElementChild);
+    gbTreeLoading = true;
+    try {
+        fnFrame("ktLeftFrame").ktTreeAttach(oHolder.firstElementChild);
+    } finally {
+        gbTreeLoading = false;
+    }
 }
+
+// True while a loaded tree raises its first selection change, which is no choice of the user's.
+var gbTreeLoading = false;
 
 // ---- The tree's selection and the folder filter --------------------------------------------------
 
@@ -526,6 +540,9 @@ function fnOnTreeSelectionChange()
     var oTree = fnGetTree();
     if (oTree && oTree.GetCurrentNodeUIN)
         goCurrentFolderUIN = oTree.GetCurrentNodeUIN();
+    // Choosing a folder ends a search.
+    if (!gbTreeLoading)
+        fnEndSearch(true);
     gbFilterByFolder = true;
     fnSyncFilterButton();
     if (typeof OnFolderChanged == "function")

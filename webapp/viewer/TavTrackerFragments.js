@@ -169,7 +169,7 @@ function fnApplyFragmentPropertyChangeToBase(sUIN, sAttribute, sValue)
     var nResult = fnPrepareToChangeDatabase();
     if (nResult == ktfFailure)
         return false;
-    var oFragment = fnFindFragment(sUIN, gbFilterByFolder ? goCurrentFolderUIN : undefined);
+    var oFragment = fnFindFragment(sUIN, fnListShowsAllFolders() ? undefined : goCurrentFolderUIN);
     if (!oFragment) {
         alert(L_CITATION_NOT_FOUND);
         fnUnlockQuietly(fnGetHelperObject(), gsCurrentPath);
@@ -292,6 +292,8 @@ function fnDeleteFragments(aUINs)
             return;
         fnRemoveFragmentsFromList(aUINs);
         fnAfterFragmentsChanged();
+        if (fnIsSearching())
+            OnFolderChanged();
     } catch (e) {
         fnReportCommandError(e);
     }
@@ -347,7 +349,7 @@ function fnMoveFragments(aUINs)
         if (!bCopy)
             fnRemoveFragmentsFromList(aUINs);
         fnAfterFragmentsChanged();
-        if ((bCopy && sDestination == sSource) || !gbFilterByFolder)
+        if ((bCopy && sDestination == sSource) || fnListShowsAllFolders())
             OnFolderChanged();
     } catch (e) {
         fnReportCommandError(e);

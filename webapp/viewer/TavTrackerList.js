@@ -51,22 +51,41 @@ function OnFolderChanged()
         fnGetDatabaseElement(goBase).setAttribute(cxbiAttCurrentNode, String(goCurrentFolderUIN));
     if (gnSortBy == -1 || gnSortDirection == -1)
         fnInitSortMode();
+    // While a search runs the list shows its results, searched again on the current collection.
+    if (fnIsSearching()) {
+        fnRunSearch();
+        return;
+    }
     var aFragments = fnListFragments(goBase, {
         sFolderUIN: gbFilterByFolder ? String(goCurrentFolderUIN) : null,
         nSortBy: gnSortBy,
         nSortDirection: gnSortDirection,
     });
-    var oOptions = fnGetVisibilityOptions();
     fnFrame("ktRightFrame").getSelection().removeAllRanges();
     if (!aFragments.length) {
         oHolder.innerHTML = "<DIV class=\"NoQuillet\">" + L_NO_CITATIONS + "</DIV>";
         fnHideWaitCursor();
-    } else if (aFragments.length >= kListChunkedFrom) {
+    } else {
+        fnShowListOf(aFragments, fnGetVisibilityOptions());
+    }
+}
+
+// True when the list may show fragments of any folder: the folder filter is off, or it shows
+// the results of a search.
+function fnListShowsAllFolders()
+{
+    return !gbFilterByFolder || fnIsSearching();
+}
+
+// Appends the fragments to the list: at once when there are few, else in chunks.
+function fnShowListOf(aFragments, oOptions)
+{
+    if (aFragments.length >= kListChunkedFrom) {
         goQueuedList = { aFragments: aFragments, nNext: 0, oOptions: oOptions,
-                         oFolder: gbFilterByFolder ? fnFindElementByUIN(goBase, String(goCurrentFolderUIN)) : null };
+                         oFolder: fnListShowsAllFolders() ? null : fnFindElementByUIN(goBase, String(goCurrentFolderUIN)) };
         fnTransferItem();
     } else {
-        oHolder.innerHTML = fnRenderFragments(aFragments, 0, aFragments.length, oOptions);
+        fnInsertListPart(aFragments, 0, aFragments.length, oOptions);
         fnHideWaitCursor();
     }
 }
@@ -80,6 +99,34 @@ function fnIsStillListed(oQueue, oFragment)
     return !oQueue.oFolder || oFragment.parentNode === oQueue.oFolder;
 }
 
+// Appends aFragments[nFrom] up to (not including) aFragments[nTo], of a queued list (oQueue) only
+// those it still holds; the results of a search get their matched words marked.
+function fnInsertListPart(aFragments, nFrom, nTo, oOptions, oQueue)
+{
+    var oHolder = fnGetQuilletHolder();
+    var oLast = oHolder.lastElementChild;
+    var sMarkup = "";
+    if (!oQueue) {
+        sMarkup = fnRenderFragments(aFragments, nFrom, nTo, oOptions);
+    } else {
+        var aParts = [];
+        for (var i = nFrom; i < nTo; i++) {
+            if (fnIsStillListed(oQueue, aFragments[i]))
+                aParts.push(fnRenderFragments(aFragments, i, i + 1, oOptions));
+        }
+        sMarkup = aParts.join("");
+    }
+    oHolder.insertAdjacentHTML("beforeend", sMarkup);
+    if (!oOptions.aSearchTerms)
+        return;
+    var aTables = [];
+    for (var oBlock = oLast ? oLast.nextElementSibling : oHolder.firstElementChild; oBlock; oBlock = oBlock.nextElementSibling) {
+        if (oBlock.tagName == "TABLE")
+            aTables.push(oBlock);
+    }
+    fnMarkSearchTerms(aTables, oOptions.aSearchTerms);
+}
+
 // Inserts the next chunk of the queued list; the rest follows on a timer.
 function fnTransferItem()
 {
@@ -90,10 +137,7 @@ function fnTransferItem()
     if (!oQueue)
         return;
     var nTo = Math.min(oQueue.nNext + kListChunk, oQueue.aFragments.length);
-    var aChunk = oQueue.aFragments.slice(oQueue.nNext, nTo).filter(function (oFragment) {
-        return fnIsStillListed(oQueue, oFragment);
-    });
-    fnGetQuilletHolder().insertAdjacentHTML("beforeend", fnRenderFragments(aChunk, 0, aChunk.length, oQueue.oOptions));
+    fnInsertListPart(oQueue.aFragments, oQueue.nNext, nTo, oQueue.oOptions, oQueue);
     oQueue.nNext = nTo;
     if (nTo < oQueue.aFragments.length) {
         FolderChangeTimer = setTimeout(fnTransferItem, kListChunkMs);

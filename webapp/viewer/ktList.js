@@ -29,16 +29,31 @@ function fnSortExpression(nSortBy, nSortDirection)
 // both directions. The list and the HTML export both order fragments with this.
 function fnSortFragments(aFragments, nSortBy, nSortDirection)
 {
-    var sAttribute = arAttributeNames[nSortBy].substring(1);
-    var nSign = nSortDirection == 1 ? -1 : 1;
-    var fnCompare = sAttribute == cxbiAttDate ? fnComparePlain : fnCompareText;
-    var aKeyed = new Array(aFragments.length);
+    var sAttribute = fnSortAttribute(nSortBy);
+    var aKeys = new Array(aFragments.length);
     for (var i = 0; i < aFragments.length; i++)
-        aKeyed[i] = { key: aFragments[i].getAttribute(sAttribute) || "", index: i, element: aFragments[i] };
-    aKeyed.sort(function (a, b) {
-        return nSign * fnCompare(a.key, b.key) || a.index - b.index;
+        aKeys[i] = aFragments[i].getAttribute(sAttribute) || "";
+    return Array.from(fnSortOrder(aKeys, nSortBy, nSortDirection), function (n) { return aFragments[n]; });
+}
+
+// The attribute of sort key nSortBy.
+function fnSortAttribute(nSortBy)
+{
+    return arAttributeNames[nSortBy].substring(1);
+}
+
+// The positions of aKeys (the values of sort key nSortBy, "" for a missing one) in the order of
+// that key and direction nSortDirection; equal keys keep their order.
+function fnSortOrder(aKeys, nSortBy, nSortDirection)
+{
+    var nSign = nSortDirection == 1 ? -1 : 1;
+    var fnCompare = fnSortAttribute(nSortBy) == cxbiAttDate ? fnComparePlain : fnCompareText;
+    var aOrder = new Int32Array(aKeys.length);
+    for (var i = 0; i < aOrder.length; i++)
+        aOrder[i] = i;
+    return aOrder.sort(function (a, b) {
+        return nSign * fnCompare(aKeys[a], aKeys[b]) || a - b;
     });
-    return aKeyed.map(function (o) { return o.element; });
 }
 
 // The fragments the list shows: with a folder UIN, that element's own fragment children (not
@@ -113,7 +128,9 @@ function fnFragmentRow(sClass, sFieldName, bHasTools, sTools, sData, oOptions)
     return sRow + "<TD>" + sData + "</TD></TR>";
 }
 
-function fnRenderFragment(oFragment, oOptions)
+// oOptions.fnFolderPath(oFragment, nIndex), when given, adds a row with the path of the
+// fragment's folder (the results of a search come from every folder).
+function fnRenderFragment(oFragment, oOptions, nIndex)
 {
     var sUIN = fnTreeEscape(oFragment.getAttribute(cxbiAttUIN));
     var sDate = oFragment.getAttribute(cxbiAttDate);
@@ -125,6 +142,9 @@ function fnRenderFragment(oFragment, oOptions)
         (oOptions.bShowFieldNames ? 3 : 2) + "\">" +
         (oOptions.bShowFieldNames ? "<COL style=\"width:9em;\"><COL class=\"FieldTools\" style=\"width:15px;\"><COL style=\"width:90%;\">"
                                   : "<COL class=\"FieldTools\" style=\"width:15px;\"><COL style=\"width:98%;\">");
+    if (oOptions.fnFolderPath)
+        sTable += fnFragmentRow("FolderPath", L_SEARCH_IN, false, "",
+            "<SPAN class=\"SearchPath\">" + fnTreeEscape(oOptions.fnFolderPath(oFragment, nIndex)) + "</SPAN>", oOptions);
     if (oOptions.bShowTitle) {
         var sData = "";
         if (oOptions.bShowDate && sDate !== null)
@@ -162,7 +182,7 @@ function fnRenderFragments(aFragments, nFrom, nTo, oOptions)
 {
     var aParts = new Array(nTo - nFrom);
     for (var i = nFrom; i < nTo; i++)
-        aParts[i - nFrom] = fnRenderFragment(aFragments[i], oOptions);
+        aParts[i - nFrom] = fnRenderFragment(aFragments[i], oOptions, i);
     return aParts.join("");
 }
 

@@ -14,7 +14,16 @@
 //   (or SelectionNamespaces), results come in document order;
 // - createElement with a prefixed name creates the element in the namespace that the document
 //   declares for the prefix, so queries find new elements like parsed ones;
-// - save writes UTF-8 with an XML declaration that says so.
+// - save writes UTF-8 with an XML declaration that says so;
+// - no component document ever holds or writes a character that XML 1.0 does not allow (the C0
+//   controls but tab, line feed and carriage return, U+FFFE, U+FFFF, a surrogate without its
+//   pair): setAttribute, setAttributeNS and the text setter drop them from the value, and
+//   serialisation (xml, save) drops any control character that came in another way (a lone
+//   surrogate there is written as U+FFFD). A file holding one cannot be parsed, so a stored form
+//   feed would make the next load fail;
+// - with the property "DropForbiddenCharacters" set, a source that is not well-formed only
+//   because it holds such characters (raw or as character references) loads without them, and
+//   droppedCharacters tells how many were removed.
 (function () {
   'use strict';
   const host = window.__tavreloHost;
@@ -38,6 +47,17 @@
   const kDoctypeRefused = 'The document has a document type declaration (<!DOCTYPE ...>); ' +
     'document type declarations are not accepted.';
 
+  // What XML 1.0 allows is tab, line feed, carriage return, U+0020-U+D7FF, U+E000-U+FFFD and
+  // U+10000-U+10FFFF; in unicode mode a lone surrogate is a code point of its own, outside them.
+  const kForbiddenCharacter = /[^\t\n\r\x20-\uD7FF\uE000-\uFFFD\u{10000}-\u{10FFFF}]/u;
+  const kForbiddenCharacters = new RegExp(kForbiddenCharacter.source, 'gu');
+  // The same without the surrogates, for whole serialised documents: a scan for these costs a few
+  // hundredths of the serialisation, the one above several times as much. A lone surrogate left
+  // in such a text becomes U+FFFD when the text is encoded as UTF-8.
+  const kControlCharacter = /[\0-\x08\x0B\x0C\x0E-\x1F\uFFFE\uFFFF]/;
+  const kControlCharacters = new RegExp(kControlCharacter.source, 'g');
+  const kCharacterReference = /&#(?:x([0-9a-fA-F]+)|([0-9]+));/g;
+
   const states = new WeakMap(); // document -> its component state
   const serializer = new XMLSerializer();
 
@@ -58,6 +78,39 @@
 
   function ownerOf(node) {
     return node.nodeType === 9 ? node : node.ownerDocument;
+  }
+
+  // ---- Characters XML does not allow ---------------------------------------------------------
+
+  // The text without them; a text that has none (nearly always) is returned as it is, after one
+  // scan.
+  function withoutForbidden(text) {
+    return kForbiddenCharacter.test(text) ? text.replace(kForbiddenCharacters, '') : text;
+  }
+
+  // A serialised document without control characters and noncharacters, which only a way in
+  // other than the attribute setters can have left in it.
+  function withoutControls(text) {
+    return kControlCharacter.test(text) ? text.replace(kControlCharacters, '') : text;
+  }
+
+  function isAllowedCodePoint(code) {
+    return code === 0x9 || code === 0xA || code === 0xD || (code >= 0x20 && code <= 0xD7FF) ||
+      (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
+  }
+
+  // A source's text without forbidden characters and without character references to them (as
+  // another program may have written them): {text, count}.
+  function dropForbidden(text) {
+    let count = 0;
+    const cleaned = text.replace(kForbiddenCharacters, () => { count++; return ''; })
+      .replace(kCharacterReference, (reference, hex, decimal) => {
+        if (isAllowedCodePoint(hex !== undefined ? parseInt(hex, 16) : parseInt(decimal, 10)))
+          return reference;
+        count++;
+        return '';
+      });
+    return { text: cleaned, count: count };
   }
 
   // ---- Parsing --------------------------------------------------------------------------------
@@ -196,7 +249,16 @@
   function loadText(doc, text, url) {
     const state = states.get(doc);
     state.file = null;
-    const parsed = parse(String(text), url);
+    state.droppedCharacters = 0;
+    let parsed = parse(String(text), url);
+    if (parsed.error && parsed.error.errorCode === XML_E_NOTWELLFORMED && state.properties.get('DropForbiddenCharacters')) {
+      const cleaned = dropForbidden(String(text));
+      const again = cleaned.count ? parse(cleaned.text, url) : parsed;
+      if (!again.error) {
+        parsed = again;
+        state.droppedCharacters = cleaned.count;
+      }
+    }
     if (parsed.error) {
       clear(doc);
       state.parseError = parsed.error;
@@ -212,7 +274,7 @@
   function serializeNode(node) {
     if (node.nodeType === 9)
       return Array.from(node.childNodes, serializeNode).join('\r\n');
-    return serializer.serializeToString(node);
+    return withoutControls(serializer.serializeToString(node));
   }
 
   // The declaration that a saved file carries: the document's own, saying UTF-8.
@@ -232,7 +294,7 @@
     const parts = [declarationFor(doc)];
     for (const node of doc.childNodes)
       if (!(node.nodeType === 7 && node.target === 'xml'))
-        parts.push('\n', serializer.serializeToString(node));
+        parts.push('\n', serializeNode(node));
     parts.push('\n');
     const state = states.get(doc);
     state.file = null;
@@ -336,6 +398,9 @@
     // The file this document was last loaded from or saved to, as it was then: {path, identity}
     // (the host's identity of the file, see __tavreloHost.fileIdentity); null after a failed
     // load or save, or when the content came from text.
+    // How many characters that XML does not allow the last load removed (see
+    // DropForbiddenCharacters); 0 when the source was well-formed as it was.
+    droppedCharacters: { get() { return states.get(this).droppedCharacters; } },
     fileIdentity: { get() { const file = states.get(this).file; return file ? { path: file.path, identity: file.identity } : null; } },
     load: { value(source) { return load(this, source); } },
     loadXML: { value(text) { return loadText(this, text, ''); } },
@@ -374,7 +439,7 @@
     const doc = document.implementation.createDocument(null, null, null);
     Object.setPrototypeOf(doc, ComponentDocument);
     states.set(doc, {
-      async: true, preserveWhiteSpace: false, parseError: noError(), url: '', file: null,
+      async: true, preserveWhiteSpace: false, parseError: noError(), url: '', file: null, droppedCharacters: 0,
       selectionNamespaces: new Map(), selectionNamespacesText: '', properties: new Map(),
     });
     return doc;
@@ -395,7 +460,7 @@
       get() { return isXmlNode(this) ? this.textContent : undefined; },
       set(value) {
         if (isXmlNode(this))
-          this.textContent = String(value);
+          this.textContent = withoutForbidden(String(value));
       },
     },
     baseName: { configurable: true, get() { return this.localName; } },
@@ -405,13 +470,22 @@
   });
 
   // Namespace declarations set as attributes are declarations, as in a parsed document, so the
-  // prefix they declare resolves for createElement and queries at once.
+  // prefix they declare resolves for createElement and queries at once. Values lose the
+  // characters XML does not allow, so the document holds what its file will hold.
   const nativeSetAttribute = Element.prototype.setAttribute;
+  const nativeSetAttributeNS = Element.prototype.setAttributeNS;
   Element.prototype.setAttribute = function (name, value) {
+    if (!isComponentDocument(this.ownerDocument))
+      return nativeSetAttribute.call(this, name, value);
     const qualified = String(name);
-    if (isComponentDocument(this.ownerDocument) && (qualified === 'xmlns' || qualified.startsWith('xmlns:')))
-      return this.setAttributeNS(XMLNS, qualified, String(value));
-    return nativeSetAttribute.call(this, name, value);
+    if (qualified === 'xmlns' || qualified.startsWith('xmlns:'))
+      return nativeSetAttributeNS.call(this, XMLNS, qualified, String(value));
+    return nativeSetAttribute.call(this, qualified, withoutForbidden(String(value)));
+  };
+  Element.prototype.setAttributeNS = function (namespace, name, value) {
+    if (!isComponentDocument(this.ownerDocument))
+      return nativeSetAttributeNS.call(this, namespace, name, value);
+    return nativeSetAttributeNS.call(this, namespace, name, withoutForbidden(String(value)));
   };
 
   // Data islands: <XML id="…" src="…"> elements answer their document.
