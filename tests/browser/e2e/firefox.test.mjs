@@ -19,6 +19,7 @@ import assert from "node:assert/strict";
 import {spawnSync} from "node:child_process";
 import fs from "node:fs";
 import path from "node:path";
+import {fileURLToPath} from "node:url";
 import {World, build, installed, kStoredSelection, servePage, until} from "./world.mjs";
 
 if (!installed("firefox-esr") || !installed("xdotool")) {
@@ -46,6 +47,23 @@ const kPreferences = {
     "toolkit.telemetry.reportingpolicy.firstRun": false,
     "app.update.disabledForTesting": true,
 };
+
+// The add-ons a profile knows, as Firefox lists them in its extensions.json.
+const profileAddons = (profile) => JSON.parse(fs.readFileSync(path.join(profile, "extensions.json"), "utf8")).addons;
+
+// Other active add-ons, unpacked on this machine, whose manifest suggests our shortcut.
+function takersOfOurShortcut(profile) {
+    const suggestsIt = (addon) => {
+        try {
+            const manifest = JSON.parse(fs.readFileSync(path.join(fileURLToPath(addon.rootURI), "manifest.json"), "utf8"));
+            return Object.values(manifest.commands ?? {}).some((command) => command?.suggested_key?.default === "Alt+Shift+G");
+        } catch (e) {
+            return false; // packed, or not on this machine's disk
+        }
+    };
+    return profileAddons(profile).filter((addon) => addon.active && addon.id !== process.env.CLIPVANE_FIREFOX_EXTENSION_ID &&
+        String(addon.rootURI).startsWith("file://") && suggestsIt(addon)).map((addon) => addon.id);
+}
 
 const xdotool = (...args) => spawnSync("xdotool", args, {encoding: "utf8", timeout: 30000});
 
@@ -84,15 +102,16 @@ describe("Firefox ESR", () => {
         world.spawn("firefox-esr", ["--no-remote", "--new-instance", "--profile", profile, site.url("select")], {env: world.browserEnv()});
         await site.selected;
 
+        // Firefox writes the add-ons it found into the profile once it has started them.
+        const addon = await until("the add-on in extensions.json", async () =>
+            profileAddons(profile).find((entry) => entry.id === process.env.CLIPVANE_FIREFOX_EXTENSION_ID));
         if (kInstalled) {
-            // Firefox writes the add-ons it found into the profile once it has started them.
-            const addon = await until("the add-on in extensions.json", async () =>
-                JSON.parse(fs.readFileSync(path.join(profile, "extensions.json"), "utf8")).addons
-                    .find((entry) => entry.id === process.env.CLIPVANE_FIREFOX_EXTENSION_ID));
             assert.equal(addon.location, "app-system-share");
             assert.equal(decodeURIComponent(addon.rootURI), `file://${kSystemExtension}${addon.id}/`);
             assert.deepEqual([addon.active, addon.userDisabled, addon.appDisabled], [true, false, false]);
         }
+        assert.deepEqual(takersOfOurShortcut(profile), [],
+            "no other add-on of this machine suggests Alt+Shift+G (Firefox binds a suggested key for one add-on only)");
 
         const window = await until("Firefox's window", async () =>
             xdotool("search", "--onlyvisible", "--name", "Two paragraphs").stdout.trim().split("\n").filter(Boolean).at(-1));
