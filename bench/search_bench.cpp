@@ -5,7 +5,7 @@
 // five each); the longest the window waits for a key while the first search runs; and what the
 // index costs in memory (the page's heap after a garbage collection, before and after).
 //
-//   search_bench [--folders N] [--fragments M]   (20 000 and 100 000: some folders stay empty)
+//   search_bench [--folders N] [--fragments M] [--profile]   (20 000 and 100 000: some folders stay empty)
 //
 // Needs a display; without one run it under xvfb-run.
 
@@ -15,9 +15,12 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QHash>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -76,6 +79,36 @@ window.bench = (() => {
 })(), true
 )JS";
 
+// The functions that took the most time of a sampled profile (Profiler.stop's), by self time.
+void printProfile(const QJsonObject &profile, int rows)
+{
+    QHash<QString, double> selfMs;
+    const QJsonArray nodes = profile.value(QStringLiteral("nodes")).toArray();
+    const QJsonArray deltas = profile.value(QStringLiteral("timeDeltas")).toArray();
+    const QJsonArray samples = profile.value(QStringLiteral("samples")).toArray();
+    QHash<int, QString> nameOf;
+    for (const QJsonValue &node : nodes) {
+        const QJsonObject frame = node.toObject().value(QStringLiteral("callFrame")).toObject();
+        QString name = frame.value(QStringLiteral("functionName")).toString();
+        const QString url = frame.value(QStringLiteral("url")).toString().section(u'/', -1);
+        nameOf.insert(node.toObject().value(QStringLiteral("id")).toInt(),
+                      (name.isEmpty() ? QStringLiteral("(anonymous)") : name) + (url.isEmpty() ? QString() : u' ' + url));
+    }
+    double total = 0;
+    for (qsizetype i = 0; i < samples.size() && i < deltas.size(); ++i) {
+        const double ms = deltas.at(i).toDouble() / 1000.0;
+        selfMs[nameOf.value(samples.at(i).toInt())] += ms;
+        total += ms;
+    }
+    QList<std::pair<double, QString>> sorted;
+    for (auto it = selfMs.cbegin(); it != selfMs.cend(); ++it)
+        sorted.append({it.value(), it.key()});
+    std::sort(sorted.begin(), sorted.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+    std::printf("profile of the first search, by self time (%.0f ms sampled):\n", total);
+    for (qsizetype i = 0; i < sorted.size() && i < rows; ++i)
+        std::printf("  %5.1f %%  %8.1f ms  %s\n", 100.0 * sorted[i].first / total, sorted[i].first, qPrintable(sorted[i].second));
+}
+
 double heapMiB(DevToolsPage &viewer)
 {
     viewer.call(QStringLiteral("HeapProfiler.collectGarbage"), {}, 600000);
@@ -90,6 +123,8 @@ int main(int argc, char *argv[])
     QCommandLineParser options;
     options.setApplicationDescription(QStringLiteral("Measures the viewer's search on a generated collection."));
     options.addHelpOption();
+    const QCommandLineOption profile(QStringLiteral("profile"), QStringLiteral("Print where the first search spends its time."));
+    options.addOption(profile);
     options.addOptions({{QStringLiteral("folders"), QStringLiteral("Folders of the collection."), QStringLiteral("N"), QStringLiteral("20000")},
                         {QStringLiteral("fragments"), QStringLiteral("Fragments of the collection."), QStringLiteral("M"), QStringLiteral("100000")}});
     options.process(app);
@@ -116,7 +151,13 @@ int main(int argc, char *argv[])
     const auto figures = [&](const char *call) { return viewer.evaluate(QStringLiteral("bench.%1()").arg(QLatin1String(call)), kLongMs); };
     const double reference = figures("emptyFolder").toDouble();
     const double heapBefore = heapMiB(viewer);
+    if (options.isSet(profile)) {
+        viewer.call(QStringLiteral("Profiler.enable"), {});
+        viewer.call(QStringLiteral("Profiler.start"), {});
+    }
     const QJsonObject first = figures("first").toObject();
+    if (options.isSet(profile))
+        printProfile(viewer.call(QStringLiteral("Profiler.stop"), {}, kLongMs).value(QStringLiteral("profile")).toObject(), 15);
     const double heapWithIndex = (figures("end"), heapMiB(viewer));
     const double indexChars = figures("indexChars").toDouble();
     const double rare = figures("rare").toDouble();

@@ -18,11 +18,21 @@ add_custom_command(OUTPUT "${clipvane_changelog}"
 add_custom_target(clipvane_package_files ALL DEPENDS "${clipvane_changelog}")
 install(FILES "${clipvane_package_dir}/copyright" "${clipvane_changelog}" DESTINATION "${CLIPVANE_INSTALL_DOCDIR}")
 
+# The software centres' description of Clipvane (AppStream), for the desktop entry that
+# registration writes; its release is the project's version, dated as the package's changelog.
+set(CLIPVANE_RELEASE_DATE "2026-12-09")
+set(clipvane_metainfo "${PROJECT_BINARY_DIR}/packaging/org.tavrelo.clipvane.metainfo.xml")
+configure_file("${PROJECT_SOURCE_DIR}/packaging/org.tavrelo.clipvane.metainfo.xml.in" "${clipvane_metainfo}" @ONLY)
+install(FILES "${clipvane_metainfo}" DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo")
+
 # What a package (an installation staged with DESTDIR into the prefix /usr) holds beyond the
 # install rules:
 # - a link that offers our extension to Chromium: Debian's chromium loads every unpacked extension
 #   in /usr/share/chromium/extensions (its /etc/chromium.d/extensions), as the distribution's own
 #   webext-* packages use it;
+# - our Firefox add-on, unpacked in the folder named by its id under Firefox's system extensions
+#   (Firefox's application id names the folder above it): Debian's firefox-esr is built to load
+#   unsigned add-ons of that scope, and enables them in every profile (docs/package.md);
 # - the folders that the machine-wide registration writes its files into, so that dpkg removes
 #   those it made once they are empty again.
 install(CODE "
@@ -30,6 +40,8 @@ install(CODE "
         set(root \"\$ENV{DESTDIR}\")
         file(MAKE_DIRECTORY \"\${root}/usr/share/chromium/extensions\")
         file(CREATE_LINK \"../../clipvane/extension/chromium\" \"\${root}/usr/share/chromium/extensions/clipvane\" SYMBOLIC)
+        file(COPY \"${PROJECT_BINARY_DIR}/browser/extension/firefox/\"
+             DESTINATION \"\${root}/${CLIPVANE_FIREFOX_SYSTEM_EXTENSIONS}/${CLIPVANE_FIREFOX_EXTENSION_ID}\")
         foreach(folder etc/chromium/native-messaging-hosts usr/lib/mozilla/native-messaging-hosts
                 usr/share/applications usr/share/mime/packages
                 usr/share/icons/hicolor/16x16/apps usr/share/icons/hicolor/16x16/mimetypes

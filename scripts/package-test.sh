@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian package from the build tree, checks it with lintian, installs it, tries the
-# installed program (the viewer under Xvfb shows a collection's tree; the native host answers),
-# purges it and checks that nothing of it is left under /usr and /etc nor in the machine hive.
+# installed program (the viewer under Xvfb shows a collection's tree; the native host answers;
+# Firefox ESR runs the add-on and grabs through the installed host), validates what software
+# centres and desktops read, purges it and checks that nothing of it is left under /usr and /etc
+# nor in the machine hive.
 # The package is installed for as short a time as possible and purged whatever happens.
 # Needs root or passwordless sudo (skipped otherwise) and a build in ./build.
 set -euo pipefail
@@ -37,6 +39,9 @@ check() { # check NAME COMMAND...: one named check, counted
     fi
 }
 
+# Where Debian's Firefox takes add-ons for every user; ours is the folder named by its id.
+firefox_addon="usr/share/mozilla/extensions/{ec8030f7-c20a-464f-9b0e-13a3a9e97384}/clipvane@tavrelo.org"
+e2e="$build/tests/browser/e2e"
 work=$(mktemp -d)
 installed=0
 # Chromium run as root makes its own (empty) folder of external extensions: not one to leave.
@@ -79,16 +84,20 @@ for path in ./usr/bin/Clipvane ./usr/bin/htahost ./usr/bin/clipvane-native-host 
     ./usr/bin/clipvane-reg ./usr/lib/clipvane/libTavreloHelpers.so ./usr/lib/clipvane/TKTHelp.html \
     ./usr/share/clipvane/extension/chromium/manifest.json ./usr/share/clipvane/extension/firefox/manifest.json \
     ./usr/share/chromium/extensions/clipvane ./usr/share/doc/clipvane/copyright ./usr/share/doc/clipvane/README.md \
-    ./usr/share/doc/clipvane/package.md; do
+    ./usr/share/doc/clipvane/package.md \
+    "./$firefox_addon/manifest.json" "./$firefox_addon/background.js" ./usr/share/metainfo/org.tavrelo.clipvane.metainfo.xml; do
     check "the package holds $path" grep -q " $path\( ->\|$\)" <<<"$contents"
 done
 check "the documents are in one folder" bash -c '! grep -q " \./usr/share/doc/Clipvane" <<<"$1"' _ "$contents"
+for program in $(sed -n 's|.* \./usr/bin/\([^ ]*\)$|\1|p' <<<"$contents"); do
+    check "$program has a manual page" grep -q " ./usr/share/man/man1/$program.1.gz$" <<<"$contents"
+done
 check "no test program is packaged" bash -c '! grep -qiE "fake|_test|bench" <<<"$1"' _ "$contents"
 depends=$(dpkg-deb --field "$deb" Depends)
 check "dependencies are computed from the programs ($depends)" \
     bash -c 'grep -q libqt6webenginecore6 <<<"$1" && grep -q xdg-utils <<<"$1" && ! grep -q xvfb <<<"$1"' _ "$depends"
 if command -v lintian >/dev/null; then
-    check "lintian reports no errors" lintian --fail-on error --suppress-tags-from-file "$top/packaging/lintian-accepted" "$deb"
+    check "lintian reports no errors or warnings" lintian --fail-on error,warning --suppress-tags-from-file "$top/packaging/lintian-accepted" "$deb"
 else
     echo "lintian is not installed: the package was not linted" >&2
     failed=$((failed + 1))
@@ -119,6 +128,8 @@ for manifest in /etc/chromium/native-messaging-hosts/com.tavrelo.clipvane.json \
 done
 check "the desktop entry, file type and icons are the system's" test -f /usr/share/applications/tavrelo-clipvane.desktop \
     -a -f /usr/share/mime/packages/tavrelo-clipvane.xml -a -f /usr/share/icons/hicolor/32x32/apps/tavrelo-clipvane.png
+check "the desktop entry registration wrote is valid" desktop-file-validate /usr/share/applications/tavrelo-clipvane.desktop
+check "the software centres' description is valid" appstreamcli validate --no-net /usr/share/metainfo/org.tavrelo.clipvane.metainfo.xml
 check "the desktop's file types know collections" grep -q 'application/x-tavrelo-clipvane:\*\.t-q' /usr/share/mime/globs2
 home_after=$(cd ~ && find .config/tavrelo .local/share/applications .mozilla .config/chromium -name '*tavrelo*' \
     -o -name '*clipvane*' -o -name user.reg 2>/dev/null | xargs -r md5sum 2>/dev/null || true)
@@ -143,6 +154,23 @@ check "the viewer shows a collection, the native host answers, Chromium loads th
 python3 "$top/tests/package/smoke.py" --reap "$user"
 forget_chromium_folder
 
+# Firefox ESR as that user starts it: a fresh profile that changes no preference about add-ons
+# finds ours active, and its keyboard shortcut grabs a page's selection through the installed
+# host and capture dialog into the user's collection (tests/browser/e2e/firefox.test.mjs, with
+# the npm packages of the browser tests).
+if command -v firefox-esr >/dev/null && command -v node >/dev/null && [[ -f $e2e/firefox.test.mjs ]] &&
+    ctest --test-dir "$build" -R '^browser\.e2e\.packages$' >"$work/npm.log" 2>&1; then
+    check "Firefox ESR runs the installed add-on, which grabs through the installed host" \
+        "${as_user[@]}" env -C "$e2e" HOME="$user/home" XDG_CONFIG_HOME="$user/home/.config" \
+        XDG_DATA_HOME="$user/home/.local/share" XDG_RUNTIME_DIR="$user/run" CLIPVANE_INSTALLED=1 \
+        CLIPVANE_NATIVE_HOST_NAME=com.tavrelo.clipvane CLIPVANE_FIREFOX_EXTENSION_ID=clipvane@tavrelo.org \
+        xvfb-run -a -s "-screen 0 1280x1024x24" node firefox.test.mjs
+    python3 "$top/tests/package/smoke.py" --reap "$user"
+else
+    echo "Firefox ESR, node or the browser tests' npm packages are missing: the installed add-on was not tried" >&2
+    failed=$((failed + 1))
+fi
+
 # --- removed ---------------------------------------------------------------------------------
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get purge -y clipvane >"$work/purge.log" 2>&1 ||
     { cat "$work/purge.log" >&2; exit 1; }
@@ -159,6 +187,7 @@ leftovers=$(comm -13 "$work/before" "$work/after" | cut -d' ' -f1 | while read -
     echo "$path"
 done)
 check "nothing of ours is left under /usr and /etc${leftovers:+: $leftovers}" test -z "$leftovers"
+check "the Firefox add-on is gone" test ! -e "/$firefox_addon"
 check "no database names collections any more" bash -c \
     '! grep -qs tavrelo /usr/share/mime/globs2 /usr/share/applications/mimeinfo.cache'
 keys=$(our_keys)

@@ -14,10 +14,14 @@
 // well-formed request gets an error answer and a line on standard error. A frame whose length
 // prefix cannot be trusted, or a stream that ends inside a frame, ends the reading; the host
 // leaves when the input has ended and every dialog it opened has closed.
+//
+// Started by hand with an option (a browser passes an origin or a manifest's path, never one),
+// it answers --help and --version.
 
 #include "capture.h"
 #include "nativemessage.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QJsonDocument>
@@ -222,6 +226,32 @@ private:
     int m_running = 0;
 };
 
+// The command line of a host started by hand: --help or --version.
+int answerCommandLine()
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "The native-messaging host of Clipvane's browser extension. The browser starts it and talks to it\n"
+        "over standard input and output; by hand it only answers these options."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("origin"),
+                                 QStringLiteral("What the browser passes: the extension's origin (Chromium), or the manifest's "
+                                                "path and the add-on's id (Firefox)."),
+                                 QStringLiteral("[ORIGIN | MANIFEST ADD-ON-ID]"));
+    if (!parser.parse(QCoreApplication::arguments()) || !(parser.isSet(help) || parser.isSet(version))) {
+        std::fprintf(stderr, "clipvane-native-host: %s\n%s",
+                     qPrintable(parser.errorText().isEmpty() ? QStringLiteral("give --help or --version") : parser.errorText()),
+                     qPrintable(parser.helpText()));
+        return 2;
+    }
+    if (parser.isSet(help))
+        std::fputs(qPrintable(parser.helpText()), stdout);
+    else
+        std::printf("clipvane-native-host %s\n", CLIPVANE_VERSION);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -229,6 +259,10 @@ int main(int argc, char **argv)
     // A browser that goes away while a dialog is open closes our output; the dialog goes on.
     std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("clipvane-native-host"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(CLIPVANE_VERSION));
+    if (argc > 1 && argv[1][0] == '-')
+        return answerCommandLine();
     Host host;
     InputReader reader(&host);
     reader.onFrame = [&host](const QByteArray &body) { host.handle(body); };

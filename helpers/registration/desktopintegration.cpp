@@ -96,11 +96,13 @@ QByteArray manifestText(const QString &nativeHost, bool firefox)
 // The desktop entry's escapes of a string value.
 QString escapedValue(QString text) { return text.replace(u'\\', QStringLiteral("\\\\")); }
 
+// Version names the desktop-entry specification the entry follows: 1.4 has every key used here,
+// and is the newest that Debian 12's desktop-file-validate knows.
 QString desktopEntry(const QString &launcher)
 {
     return QStringLiteral("[Desktop Entry]\n"
                           "Type=Application\n"
-                          "Version=1.5\n"
+                          "Version=1.4\n"
                           "Name=Tavrelo Clipvane\n"
                           "Comment=Start Tavrelo Clipvane to view saved texts\n"
                           "Exec=%1\n"

@@ -9,7 +9,8 @@
 #include "automation/hresult.h"
 #include "automation/module.h"
 
-#include <QByteArray>
+#include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QString>
 
@@ -25,46 +26,46 @@ void print(std::FILE *stream, const QString &text)
     std::fputs((text + u'\n').toLocal8Bit().constData(), stream);
 }
 
-int usage(std::FILE *stream, int exitCode)
-{
-    print(stream, QStringLiteral("usage: clipvane-regsvr [-u] [-m] [-s] <library>\n"
-                                 "  -u  unregister (call DllUnregisterServer)\n"
-                                 "  -m  machine-wide, for every user (call DllInstall with \"machine\")\n"
-                                 "  -s  silent: print nothing, report through the exit status"));
-    return exitCode;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
-    bool unregister = false;
-    bool silent = false;
-    bool machine = false;
-    bool optionsEnd = false;
-    QString library;
-    for (int i = 1; i < argc; ++i) {
-        const QString arg = QString::fromLocal8Bit(argv[i]);
-        if (!optionsEnd && arg == u"--")
-            optionsEnd = true;
-        else if (!optionsEnd && arg == u"-u")
-            unregister = true;
-        else if (!optionsEnd && arg == u"-s")
-            silent = true;
-        else if (!optionsEnd && (arg == u"-m" || arg == u"--machine"))
-            machine = true;
-        else if (!optionsEnd && (arg == u"-h" || arg == u"--help"))
-            return usage(stdout, 0);
-        else if (!optionsEnd && arg.startsWith(u'-') && arg.size() > 1) {
-            print(stderr, QStringLiteral("clipvane-regsvr: unknown option ") + arg);
-            return usage(stderr, kUsageError);
-        } else if (library.isEmpty() && !arg.isEmpty())
-            library = arg;
-        else
-            return usage(stderr, kUsageError);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("clipvane-regsvr"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(CLIPVANE_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Registers an in-process server library (calls its DllRegisterServer), or removes its registration."));
+    const QCommandLineOption unregisterOption(QStringLiteral("u"), QStringLiteral("Unregister (call DllUnregisterServer)."));
+    const QCommandLineOption machineOption(QStringList{QStringLiteral("m"), QStringLiteral("machine")},
+                                           QStringLiteral("Machine-wide, for every user (call DllInstall with \"machine\")."));
+    const QCommandLineOption silentOption(QStringLiteral("s"), QStringLiteral("Silent: print nothing, report through the exit status."));
+    parser.addOptions({unregisterOption, machineOption, silentOption});
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("library"), QStringLiteral("The library to register."));
+    const auto usageError = [&parser](const QString &problem) {
+        print(stderr, QStringLiteral("clipvane-regsvr: ") + problem);
+        print(stderr, parser.helpText());
+        return kUsageError;
+    };
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(helpOption)) {
+        print(stdout, parser.helpText());
+        return 0;
     }
-    if (library.isEmpty())
-        return usage(stderr, kUsageError);
+    if (parser.isSet(versionOption)) {
+        parser.showVersion(); // prints the name and version, ends the program with 0
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 1 || positional.front().isEmpty())
+        return usageError(positional.isEmpty() ? QStringLiteral("no library given") : QStringLiteral("one library at a time"));
+    const bool unregister = parser.isSet(unregisterOption);
+    const bool silent = parser.isSet(silentOption);
+    const bool machine = parser.isSet(machineOption);
+    const QString library = positional.front();
 
     // The absolute path: a bare file name means the file here, not a search of library folders.
     const QString path = QFileInfo(library).absoluteFilePath();

@@ -136,6 +136,12 @@ void dispatch(HostPage *page, const QString &method, const QJsonObject &call, co
         if (!QDir::isAbsolutePath(path))
             return answer(job, malformed(method));
         answer(job, {fileIdentity(path)});
+    } else if (method == u"file.watch") {
+        const QString path = text("path").toString();
+        if (!path.isEmpty() && !QDir::isAbsolutePath(path))
+            return answer(job, malformed(method));
+        page->watchFile(path);
+        answer(job, {true});
     } else if (method == u"file.size") {
         const QFileInfo info(text("path").toString());
         answer(job, {info.isAbsolute() && info.isFile() ? double(info.size()) : -1.0});

@@ -9,6 +9,8 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QLoggingCategory>
 #include <QTimer>
 #include <QUuid>
@@ -176,6 +178,17 @@ HostPage::~HostPage()
 }
 
 HostPage *HostPage::byToken(const QString &token) { return pagesByToken().value(token); }
+
+void HostPage::watchFile(const QString &path)
+{
+    if (!m_fileWatch)
+        m_fileWatch = std::make_unique<FileWatch>([this](const QString &touched) {
+            // The path goes into the script as a JSON string, never as script text of its own.
+            const QByteArray quoted = QJsonDocument(QJsonArray{touched}).toJson(QJsonDocument::Compact);
+            runJavaScript(QStringLiteral("window.__tavreloHost && window.__tavreloHost.fileTouched(...%1)").arg(QString::fromUtf8(quoted)));
+        });
+    m_fileWatch->watch(path);
+}
 
 QString HostPage::holdRead(QByteArray bytes)
 {

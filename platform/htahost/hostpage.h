@@ -5,6 +5,7 @@
 // page loads only res: addresses; other addresses open outside the host.
 
 #include "bulkchannel.h"
+#include "filewatch.h"
 #include "objecttable.h"
 #include "pagesite.h"
 
@@ -39,6 +40,9 @@ public:
     // A file read for the page, kept under a new name until the page takes its text.
     QString holdRead(QByteArray bytes);
     std::optional<QByteArray> takeRead(const QString &name);
+    // Tells the page's script (__tavreloHost's "tavrelofilechange" event of the window) when the
+    // file at `path` changes on disk, whoever changed it; an empty path ends the watch.
+    void watchFile(const QString &path);
 
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;
@@ -60,6 +64,7 @@ private:
     QHash<QString, QList<QByteArray>> m_transfers;
     QList<std::pair<QString, QByteArray>> m_heldReads;
     BulkChannel *m_bulk;
+    std::unique_ptr<FileWatch> m_fileWatch;
 };
 
 // True when the library is registered as the server of some class (cached per process for a

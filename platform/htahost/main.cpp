@@ -1,6 +1,7 @@
 // htahost: runs an HTML Application (or any page) from a library's resources.
 //
 //   htahost [--dialog] [--features TEXT] [--menu-arguments FILE] [--screenshot FILE] res://LIBRARY/PAGE [ARGUMENT...]
+//   htahost --help | --version
 
 #include "hostwindow.h"
 #include "resaddress.h"
@@ -11,6 +12,7 @@
 #include "automation/module.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -32,14 +34,46 @@ constexpr int kDialogStored = 0, kDialogCancelled = 1, kDialogFailed = 2;
 constexpr int kSessionGraceMs = 10000;
 int g_signalPipe[2] = {-1, -1};
 
-int usage(const char *problem)
+// The host's options; everything from the page's address on is the page's own command line.
+struct HostOptions {
+    QCommandLineOption dialog{QStringLiteral("dialog"),
+                              QStringLiteral("Run the page as a modal dialog: the host ends with its returnValue.")};
+    QCommandLineOption features{QStringLiteral("features"), QStringLiteral("The dialog's features (dialogWidth:…; dialogHeight:…)."),
+                                QStringLiteral("TEXT")};
+    QCommandLineOption menuArguments{QStringLiteral("menu-arguments"),
+                                     QStringLiteral("A JSON file with the captured browser window for a capture dialog."),
+                                     QStringLiteral("FILE")};
+    QCommandLineOption screenshot{QStringLiteral("screenshot"),
+                                  QStringLiteral("Save a picture of the window to FILE once the page has loaded, then close."),
+                                  QStringLiteral("FILE")};
+    QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and end.")};
+    QCommandLineOption version{QStringLiteral("version"), QStringLiteral("Show the version and end.")};
+
+    explicit HostOptions(QCommandLineParser &parser)
+    {
+        parser.setApplicationDescription(QStringLiteral("Runs an HTML Application, or any page, from a library's resources."));
+        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+        parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+        parser.addOptions({dialog, features, menuArguments, screenshot, help, version});
+        parser.addPositionalArgument(QStringLiteral("address"), QStringLiteral("The page: res://LIBRARY/PAGE."));
+        parser.addPositionalArgument(QStringLiteral("arguments"), QStringLiteral("The page's command line."),
+                                     QStringLiteral("[ARGUMENT...]"));
+    }
+};
+
+int usage(const QCommandLineParser &parser, const QString &problem)
 {
-    if (problem)
-        std::fprintf(stderr, "htahost: %s\n", problem);
-    std::fprintf(stderr,
-                 "usage: htahost [--dialog] [--features TEXT] [--menu-arguments FILE] [--screenshot FILE] "
-                 "res://LIBRARY/PAGE [ARGUMENT...]\n");
+    std::fprintf(stderr, "htahost: %s\n%s", qPrintable(problem), qPrintable(parser.helpText()));
     return kUsage;
+}
+
+int answerHelpOrVersion(const QCommandLineParser &parser, const HostOptions &options)
+{
+    if (parser.isSet(options.help))
+        std::fputs(qPrintable(parser.helpText()), stdout);
+    else
+        std::printf("htahost %s\n", CLIPVANE_VERSION);
+    return 0;
 }
 
 QString quoted(const QString &text) { return u'"' + text + u'"'; }
@@ -92,53 +126,54 @@ int main(int argc, char *argv[])
     // Chromium's sandbox refuses to start as root, which is how containers and CI run.
     if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    // The command line is read before the GUI starts: the usage, the version and a wrong command
+    // line are told without a display (Qt's own options, such as -platform, are not taken; its
+    // environment variables are).
+    QStringList commandLine;
+    for (int i = 0; i < argc; ++i)
+        commandLine += QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    const HostOptions hostOptions(parser);
+    const bool parsed = parser.parse(commandLine);
+    const QStringList arguments = parser.positionalArguments();
+    WindowOptions options;
+    std::optional<ResAddress> address;
+    QString problem;
+    if (!parsed)
+        problem = parser.errorText();
+    else if (parser.isSet(hostOptions.help) || parser.isSet(hostOptions.version))
+        ;
+    else if (arguments.isEmpty())
+        problem = QStringLiteral("no page address given");
+    else if (!(address = parseResAddress(QUrl(arguments.front()))))
+        problem = QStringLiteral("the address is not res:// followed by an existing library file and a page name");
+    else if (parser.isSet(hostOptions.menuArguments) &&
+             !readMenuArguments(parser.value(hostOptions.menuArguments), &options.menuArguments))
+        problem = QStringLiteral("the menu arguments file is not a JSON object with title, url, selectionType and text");
+    // No address, and nothing wrong: --help or --version.
+    if (!problem.isEmpty() || !address) {
+        const QCoreApplication core(argc, argv); // the usage names the program as it was started
+        QCoreApplication::setApplicationName(QStringLiteral("htahost"));
+        return problem.isEmpty() ? answerHelpOrVersion(parser, hostOptions) : usage(parser, problem);
+    }
     SchemeHandler::registerScheme();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("htahost"));
     QApplication::setOrganizationName(QStringLiteral("Tavrelo"));
 
-    WindowOptions options;
-    QString screenshot, menuArgumentsFile;
-    const QStringList arguments = QApplication::arguments();
-    qsizetype at = 1;
-    for (; at < arguments.size() && arguments.at(at).startsWith(QStringLiteral("--")); ++at) {
-        const QString option = arguments.at(at);
-        const bool hasValue = at + 1 < arguments.size();
-        if (option == u"--")
-            break;
-        if (option == u"--dialog")
-            options.dialog = true;
-        else if (option == u"--features" && hasValue)
-            options.features = arguments.at(++at);
-        else if (option == u"--menu-arguments" && hasValue)
-            menuArgumentsFile = arguments.at(++at);
-        else if (option == u"--screenshot" && hasValue)
-            screenshot = arguments.at(++at);
-        else if (option == u"--help")
-            return usage(nullptr) - kUsage;
-        else
-            return usage("unknown option or missing value");
-    }
-    if (at < arguments.size() && arguments.at(at) == u"--")
-        ++at;
+    options.dialog = parser.isSet(hostOptions.dialog);
+    options.features = parser.value(hostOptions.features);
+    QString screenshot = parser.value(hostOptions.screenshot);
     // A host started by another program (the launcher) takes the screenshot request from its
     // environment; it is for this host only.
     if (screenshot.isEmpty())
         screenshot = qEnvironmentVariable("TAVRELO_SCREENSHOT");
     qunsetenv("TAVRELO_SCREENSHOT");
-    if (at >= arguments.size())
-        return usage("no page address given");
-
-    options.address = QUrl(arguments.at(at));
-    const auto address = parseResAddress(options.address);
-    if (!address)
-        return usage("the address is not res:// followed by an existing library file and a page name");
+    options.address = QUrl(arguments.front());
     options.library = address->library;
-    options.commandLine = quoted(arguments.at(at));
-    for (qsizetype i = at + 1; i < arguments.size(); ++i)
+    options.commandLine = quoted(arguments.front());
+    for (qsizetype i = 1; i < arguments.size(); ++i)
         options.commandLine += u' ' + quoted(arguments.at(i));
-    if (!menuArgumentsFile.isEmpty() && !readMenuArguments(menuArgumentsFile, &options.menuArguments))
-        return usage("the menu arguments file is not a JSON object with title, url, selectionType and text");
 
     QByteArray page;
     tavrelo::automation::loadModuleResource(address->library, QStringLiteral("HTML"), address->resource, &page);

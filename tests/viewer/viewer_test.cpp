@@ -10,6 +10,8 @@
 
 #include <QFile>
 
+#include <cstdio>
+
 #include <csignal>
 
 TEST_F(Viewer, StartedBareItOpensTheDefaultCollectionAndRecordsIt)
@@ -118,7 +120,9 @@ TEST_F(Viewer, AnotherInstancesSaveReloadsAndAMissedOneIsCaughtAtTheNextChange)
     EXPECT_EQ(m_devTools->evaluate(str("top.fnGetTree().GetCurrentNodeUIN()")).toString(), str("2"))
         << "the current folder stays current";
 
-    // A change nobody was told of: the next change finds it, says so and reads the file again.
+    // A change nobody was told of, on a file system that tells nothing of it either (no watch):
+    // the next change finds it, says so and reads the file again.
+    m_devTools->evaluate(str("__tavreloHost.watchFile('')"));
     rewrite("3", "<TavTracker:ktNODE Name=\"Unannounced\" UIN=\"4\"/>");
     EXPECT_EQ(m_devTools->evaluate(str("top.fnPrepareToChangeDatabase()")).toInt(), -1);
     const QList<QJsonObject> messages = loggedRequests("message");
@@ -127,6 +131,46 @@ TEST_F(Viewer, AnotherInstancesSaveReloadsAndAMissedOneIsCaughtAtTheNextChange)
     EXPECT_TRUE(hasFolder(4));
     m_devTools->evaluate(str("top.fnSaveChangedDatabase()"));
     EXPECT_TRUE(ScratchRegistry::readFile(path).contains("TimeStamp=\"4\""));
+}
+
+// Another user, machine or program changes the file and tells nobody: the viewer sees it on
+// disk and reads it again within a second or two, once per change, and not during an edit in
+// place, which goes on undisturbed.
+TEST_F(Viewer, AChangeOnDiskThatNobodyAnnouncedIsShownAndWaitsForAnEditInPlace)
+{
+    const QString path = writeCollection(str("Synced.t-q"), "TimeStamp=\"1\" NextUIN=\"3\" dbversion=\"1.0\"", "2");
+    startClipvane({path});
+    waitForTitle([](const QString &t) { return t.contains(str("Synced.t-q")); });
+    ASSERT_TRUE(m_devTools->attach(str("/TavTracker.hta")));
+    m_devTools->evaluate(str("window.reads = 0; const read = fnReadFileNow; fnReadFileNow = (...a) => { reads++; return read(...a); }; true"));
+    const auto replaceFile = [&](const QByteArray &from, const QByteArray &to) { // as a sync program does: a new file renamed over it
+        QByteArray text = ScratchRegistry::readFile(path);
+        ScratchRegistry::writeFile(path + str(".sync"), text.replace(from, to));
+        ASSERT_TRUE(std::rename(qPrintable(path + str(".sync")), qPrintable(path)) == 0);
+    };
+    const auto shows = [this](const char *text) {
+        return turnUntil([&] { return m_devTools->evaluate(QStringLiteral("fnGetTreeHolder().textContent.includes('%1')").arg(str(text))).toBool(); },
+                         2000);
+    };
+    replaceFile("<TavTracker:ktNODE Name=\"Work\" UIN=\"2\"/>",
+                "<TavTracker:ktNODE Name=\"Synced work\" UIN=\"2\"><TavTracker:ktFRAGMENT UIN=\"5\" Name=\"Title\" Text=\"t\"/>"
+                "</TavTracker:ktNODE>");
+    EXPECT_TRUE(shows("Synced work"));
+    EXPECT_EQ(m_devTools->evaluate(str("reads")).toInt(), 1) << "read once";
+    EXPECT_TRUE(loggedRequests("message").isEmpty());
+
+    // During an edit in place the change waits for the edit's end (Esc).
+    ASSERT_TRUE(turnUntil([this] { return m_devTools->evaluate(str("!!fnGetQuilletHolder().querySelector('.ChangeButton')")).toBool(); }));
+    m_devTools->evaluate(str("fnGetQuilletHolder().querySelector('.ChangeButton').click()"));
+    ASSERT_TRUE(m_devTools->evaluate(str("fnIsEditingInPlace()")).toBool());
+    replaceFile("Name=\"Synced work\"", "Name=\"Later work\"");
+    EXPECT_TRUE(turnUntil([this] { return m_devTools->evaluate(str("gbCheckAfterEdit")).toBool(); }, 2000));
+    EXPECT_EQ(m_devTools->evaluate(str("reads")).toInt(), 1) << "not during the edit";
+    for (const char *type : {"rawKeyDown", "keyUp"})
+        m_devTools->call(str("Input.dispatchKeyEvent"), {{str("type"), str(type)}, {str("key"), str("Escape")},
+                                                         {str("code"), str("Escape")}, {str("windowsVirtualKeyCode"), 27}});
+    EXPECT_TRUE(shows("Later work"));
+    EXPECT_EQ(m_devTools->evaluate(str("reads")).toInt(), 2);
 }
 
 TEST_F(Viewer, AFileThatIsNotWellFormedOpensAsANewCollectionAndIsKept)

@@ -246,7 +246,7 @@ function fnCheckedInitializeFile(someBase, somePath)
     // Parsed again, the new elements are exactly like the ones a file holds.
     if (bChanged && !someBase.loadXML(someBase.xml))
         throw fnStoreError(someBase.parseError.reason);
-    fnRememberDiskCopy(someBase, oRead);
+    fnRememberDiskCopy(someBase, oRead, somePath);
     return true;
 }
 
@@ -490,9 +490,14 @@ function fnReadCollection(someHelper, someBase, somePath, someOptions)
 // at the time, and the stamp the file held then. While the file keeps that identity nobody else
 // has written it, so a change need not read it again to learn its stamp.
 var goDiskCopies = new WeakMap();
+// Per document: the path and identity of the file as it was when the document last read (or
+// tried to read: a damaged or missing file counts) or wrote it.
+var goSeenFiles = new WeakMap();
 
-function fnRememberDiskCopy(someBase, someFile)
+function fnRememberDiskCopy(someBase, someFile, somePath)
 {
+    var sSeen = someFile && someFile.identity ? someFile.identity : window.__tavreloHost.fileIdentity(somePath);
+    goSeenFiles.set(someBase, { path: somePath, identity: sSeen });
     if (someFile && someFile.identity)
         goDiskCopies.set(someBase, { path: someFile.path, identity: someFile.identity, stamp: fnGetTimeStamp(someBase) });
     else
@@ -508,6 +513,14 @@ function fnKnownDiskStamp(someBase, somePath)
     if (!oKnown || oKnown.path != somePath || !window.__tavreloHost || !window.__tavreloHost.fileIdentity)
         return null;
     return window.__tavreloHost.fileIdentity(somePath) === oKnown.identity ? oKnown.stamp : null;
+}
+
+// True when the file at the path is no longer the one the document was last read from or saved
+// to: somebody else wrote, replaced, made or removed it since.
+function fnFileChangedSinceRead(someBase, somePath)
+{
+    var oSeen = goSeenFiles.get(someBase);
+    return !oSeen || oSeen.path != somePath || window.__tavreloHost.fileIdentity(somePath) !== oSeen.identity;
 }
 
 // Loads the disk copy for the stamp check: the document, or null when there is nothing to
@@ -586,7 +599,7 @@ function fnFinishChange(someHelper, someBase, somePath, someCurrentUIN)
             throw e;
         }
         bSaved = true;
-        fnRememberDiskCopy(someBase, someBase.fileIdentity);
+        fnRememberDiskCopy(someBase, someBase.fileIdentity, somePath);
         someHelper.DoSendChangeNotification(somePath, -1);
     } catch (e) {
     } finally {

@@ -67,6 +67,7 @@ function fnDoStartup()
     fnGetHelperObject().RestoreWindowPos("Quillet", "WindowPos", oHTA.applicationName);
     fnResizeTitleBar();
     fnSetupToolBar();
+    fnStartWatchingCollections();
     var sPath = fnFindParameter(oHTA.commandLine, 1);
     var bFromCommandLine = !!sPath;
     if (!sPath)
@@ -439,6 +440,7 @@ function fnReadFileNow(sPath, bDoNotRecord)
     if (!sPath)
         sPath = gsDefPath;
     gsCurrentPath = sPath;
+    __tavreloHost.watchFile(sPath);
     try {
         oHelper.LockFile(sPath);
     } catch (e) {
@@ -760,10 +762,56 @@ function fnSamePath(sOne, sTwo)
     return !!sIdentity && sIdentity === oHost.fileIdentity(sTwo);
 }
 
+// ---- Changes that come without a notification ------------------------------------------------------
+
+// Another user, another machine (a shared or synchronised folder) or another program may change
+// the open collection without telling this instance. The host tells of every change of the file
+// the system sees; where the file system tells nothing (network file systems), the file's
+// identity is looked at every kCollectionCheckMs while the window has the focus. Either way the
+// collection is read again only when the file is no longer the one this page last read or wrote,
+// so it is read once per change, and never for a save of its own.
+var kCollectionCheckMs = 15000;
+var gbCheckAfterEdit = false;
+
+function fnStartWatchingCollections()
+{
+    window.addEventListener("tavrelofilechange", function (oEvent) {
+        if (oEvent.detail == gsCurrentPath)
+            fnCheckCollectionOnDisk();
+    });
+    setInterval(function () {
+        if (document.hasFocus())
+            fnCheckCollectionOnDisk();
+    }, kCollectionCheckMs);
+}
+
+function fnCheckCollectionOnDisk()
+{
+    if (!gsCurrentPath || !gbCollectionOpen || goPendingSave || !fnFileChangedSinceRead(goBase, gsCurrentPath))
+        return;
+    // An edit in place goes on undisturbed; the file is looked at again when it ends.
+    if (fnIsEditingInPlace()) {
+        gbCheckAfterEdit = true;
+        return;
+    }
+    fnLoadFile(gsCurrentPath, true);
+}
+
+// Called when an edit in place ends.
+function fnAfterEditInPlace()
+{
+    if (gbCheckAfterEdit) {
+        gbCheckAfterEdit = false;
+        setTimeout(fnCheckCollectionOnDisk, 0);
+    }
+}
+
 function fnOnFileChange()
 {
     var sPath = fnGetHelperObject().FileChangeFilePath;
-    if (gsCurrentPath && fnSamePath(sPath, gsCurrentPath) && !fnAcceptOpenEdit())
+    // A file this page has read already (its watch was quicker than the notification) is not
+    // read twice.
+    if (gsCurrentPath && fnSamePath(sPath, gsCurrentPath) && fnFileChangedSinceRead(goBase, gsCurrentPath) && !fnAcceptOpenEdit())
         fnLoadFile(gsCurrentPath);
 }
 

@@ -212,6 +212,7 @@ function fnEditRestoreFromEdit(oBox)
     if (oDate)
         oDate.style.display = "";
     window.focus();
+    fnAfterEditInPlace();
 }
 
 // An edit still open is stored first when the file changed on disk: the change then finds the
@@ -219,12 +220,24 @@ function fnEditRestoreFromEdit(oBox)
 // reload throwing the typed text away. True when there was one.
 function fnAcceptOpenEdit()
 {
-    var oHolder = fnGetQuilletHolder();
-    var oBox = oHolder && oHolder.querySelector("#RenameEdit");
-    if (!oBox || !oBox.onblur)
+    var oBox = fnOpenEditBox();
+    if (!oBox)
         return false;
     fnEditOnAccept(oBox);
     return true;
+}
+
+// The edit box of an edit in place still open; null when none is.
+function fnOpenEditBox()
+{
+    var oHolder = fnGetQuilletHolder();
+    var oBox = oHolder && oHolder.querySelector("#RenameEdit");
+    return oBox && oBox.onblur ? oBox : null;
+}
+
+function fnIsEditingInPlace()
+{
+    return !!fnOpenEditBox();
 }
 
 // ---- Deleting, moving and copying ----------------------------------------------------------------

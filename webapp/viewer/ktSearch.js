@@ -67,7 +67,7 @@ function fnParseSearchQuery(sQuery)
 // indexOf over that string finds a word in every fragment at once, far faster than a search in
 // each fragment's own text.
 var kSearchEntryEnd = "\u0000";
-var kSearchChunk = 512; // fragments folded in one go
+var kSearchChunk = 256; // fragments folded in one go
 
 function fnSearchRawText(oFragment)
 {

@@ -708,6 +708,14 @@
       fileIdentity(path) {
         return call('file.identity', { path: String(path) });
       },
+      // Watches the file at the path ('' for none) for changes on disk by anybody: each raises
+      // the window's "tavrelofilechange" event (detail: the path), once the changes settled.
+      watchFile(path) {
+        return call('file.watch', { path: String(path || '') });
+      },
+      fileTouched(path) {
+        window.dispatchEvent(new CustomEvent('tavrelofilechange', { detail: String(path) }));
+      },
       // The size of the regular file at the path in bytes; -1 when there is none.
       fileSize(path) {
         return call('file.size', { path: String(path) });

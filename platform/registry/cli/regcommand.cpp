@@ -4,6 +4,9 @@
 #include "registry/hive.h"
 #include "registry/winreg.h"
 
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
@@ -20,6 +23,7 @@ using namespace tavrelo::registry;
 namespace {
 
 constexpr const char *kUsage = R"(Usage:
+  clipvane-reg --help | --version
   clipvane-reg query  KEY [-v NAME | --ve] [-s]
   clipvane-reg add    KEY [-v NAME | --ve] [-t TYPE] [-d DATA]
   clipvane-reg delete KEY [-v NAME | --ve | --va]
@@ -82,54 +86,69 @@ struct Options {
     std::optional<std::string> data;
 };
 
-constexpr std::string_view kOptions[] = {"-v", "--ve", "--va", "-s", "-y", "-t", "-d"};
-
-Options parseOptions(int argc, char **argv)
+// The options, by their names on the command line: "-x" for one letter, "--xy" for more.
+std::string spelled(const QString &name)
 {
-    if (argc < 2)
-        throw Failure{2, "no command given."};
+    return (name.size() == 1 ? "-" : "--") + name.toStdString();
+}
+
+Options parseOptions(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    const QString value = QStringLiteral("value");
+    parser.addOptions({{QStringLiteral("v"), QString(), value}, {QStringLiteral("ve"), QString()},
+                       {QStringLiteral("va"), QString()}, {QStringLiteral("s"), QString()},
+                       {QStringLiteral("y"), QString()}, {QStringLiteral("t"), QString(), value},
+                       {QStringLiteral("d"), QString(), value},
+                       {QStringList{QStringLiteral("h"), QStringLiteral("help")}, QString()},
+                       {QStringLiteral("version"), QString()}});
+    if (!parser.parse(arguments)) {
+        // In this command's own words: an option it does not know, or one whose value is missing
+        // (which can only be the last argument).
+        if (!parser.unknownOptionNames().isEmpty())
+            throw Failure{2, "unknown option " + spelled(parser.unknownOptionNames().front()) + "."};
+        if (arguments.size() > 1 && QStringList{QStringLiteral("-v"), QStringLiteral("-t"), QStringLiteral("-d")}.contains(arguments.back()))
+            throw Failure{2, arguments.back().toStdString() + " needs an argument."};
+        throw Failure{2, parser.errorText().toStdString()};
+    }
     Options options;
-    options.command = argv[1];
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"))) {
+        options.command = parser.isSet(QStringLiteral("help")) ? "--help" : "--version";
+        return options;
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty())
+        throw Failure{2, "no command given."};
+    options.command = positional.front().toStdString();
+    for (qsizetype i = 1; i < positional.size(); ++i)
+        options.operands.push_back(positional.at(i).toLocal8Bit().toStdString());
     // Each option at most once, and at most one of the value selectors: a command line that says
     // two things is refused rather than acted on by whichever came last.
-    std::vector<std::string> given;
-    std::string selector; // the first of -v, --ve and --va
-    for (int i = 2; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (std::find(std::begin(kOptions), std::end(kOptions), arg) != std::end(kOptions)) {
-            if (std::find(given.begin(), given.end(), arg) != given.end())
-                throw Failure{2, arg + " is given more than once."};
-            given.push_back(arg);
-            if (arg == "-v" || arg == "--ve" || arg == "--va") {
-                if (!selector.empty())
-                    throw Failure{2, selector + " and " + arg + " exclude each other."};
-                selector = arg;
-            }
+    QStringList given;
+    QString selector; // the first of -v, --ve and --va
+    for (const QString &name : parser.optionNames()) {
+        if (given.contains(name))
+            throw Failure{2, spelled(name) + " is given more than once."};
+        given.push_back(name);
+        if (name == u"v" || name == u"ve" || name == u"va") {
+            if (!selector.isEmpty())
+                throw Failure{2, spelled(selector) + " and " + spelled(name) + " exclude each other."};
+            selector = name;
         }
-        const auto next = [&]() -> std::string {
-            if (i + 1 >= argc)
-                throw Failure{2, arg + " needs an argument."};
-            return argv[++i];
-        };
-        if (arg == "-v")
-            options.valueName = next();
-        else if (arg == "--ve")
-            options.valueName = "";
-        else if (arg == "--va")
-            options.allValues = true;
-        else if (arg == "-s")
-            options.recursive = true;
-        else if (arg == "-y")
-            options.overwrite = true;
-        else if (arg == "-t")
-            options.type = next();
-        else if (arg == "-d")
-            options.data = next();
-        else if (arg.size() > 1 && arg[0] == '-')
-            throw Failure{2, "unknown option " + arg + "."};
-        else
-            options.operands.push_back(arg);
     }
+    const auto valueOf = [&parser](const char *name) { return parser.value(QLatin1String(name)).toLocal8Bit().toStdString(); };
+    if (parser.isSet(QStringLiteral("v")))
+        options.valueName = valueOf("v");
+    else if (parser.isSet(QStringLiteral("ve")))
+        options.valueName = "";
+    options.allValues = parser.isSet(QStringLiteral("va"));
+    options.recursive = parser.isSet(QStringLiteral("s"));
+    options.overwrite = parser.isSet(QStringLiteral("y"));
+    if (parser.isSet(QStringLiteral("t")))
+        options.type = valueOf("t");
+    if (parser.isSet(QStringLiteral("d")))
+        options.data = valueOf("d");
     return options;
 }
 
@@ -365,11 +384,15 @@ void exportKey(const KeyName &name, const std::string &file, const Options &opti
         throw Failure{1, "cannot write " + file + ": " + std::strerror(errno)};
 }
 
-int run(int argc, char **argv)
+int run(const QStringList &arguments)
 {
-    const Options options = parseOptions(argc, argv);
-    if (options.command == "-h" || options.command == "--help") {
+    const Options options = parseOptions(arguments);
+    if (options.command == "--help") {
         std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (options.command == "--version") {
+        std::printf("clipvane-reg %s\n", CLIPVANE_VERSION);
         return 0;
     }
     const size_t wanted = options.command == "export" ? 2 : 1;
@@ -393,8 +416,9 @@ int run(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    const QCoreApplication app(argc, argv);
     try {
-        return run(argc, argv);
+        return run(QCoreApplication::arguments());
     } catch (const Failure &failure) {
         std::fprintf(stderr, "clipvane-reg: %s\n", failure.message.c_str());
         if (failure.exitCode == 2)

@@ -51,15 +51,19 @@ export function installed(program) {
 }
 
 export class World {
-    static async create() {
-        const world = new World(fs.mkdtempSync(path.join(os.tmpdir(), "clipvane-e2e-")));
+    // A world of the build tree's programs, registered into private folders; or, with
+    // `installed`, a new user of the installed package: an empty home, and the machine's
+    // registration (the real registry's machine hive, the system's browser folders).
+    static async create({installed = false} = {}) {
+        const world = new World(fs.mkdtempSync(path.join(os.tmpdir(), "clipvane-e2e-")), installed);
         world.dialogPort = await freePort();
         world.viewerPort = await freePort();
-        world.register();
+        if (!installed)
+            world.register();
         return world;
     }
 
-    constructor(root) {
+    constructor(root, installed = false) {
         this.root = root;
         for (const name of ["registry", "runtime", "home", "config", "data", "system"])
             fs.mkdirSync(this.dir(name));
@@ -74,6 +78,10 @@ export class World {
             TAVRELO_AUTOMATION: this.file("answers.jsonl"),
             TAVRELO_AUTOMATION_LOG: this.file("requests.jsonl"),
         };
+        if (installed) {
+            delete this.env.TAVRELO_REGISTRY_DIR;
+            delete this.env.TAVRELO_SYSTEM_ROOT;
+        }
         this.processes = [];
     }
 
