@@ -5,7 +5,7 @@
 //   clipvane-bench-collection [--folders N] [--fragments M] [--large-folder L] [--seed S] OUTPUT
 //
 // With --large-folder, the system folder holds L of the fragments and the others are spread;
-// --help prints the usage.
+// --help prints the usage, --version the version.
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -85,9 +85,12 @@ private:
 int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("clipvane-bench-collection"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(CLIPVANE_VERSION));
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Writes a large collection file for benchmarks and manual tests."));
-    parser.addHelpOption();
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption foldersOption(QStringLiteral("folders"), QStringLiteral("Number of folders (10000)."),
                                            QStringLiteral("N"), QStringLiteral("10000"));
     const QCommandLineOption fragmentsOption(QStringLiteral("fragments"), QStringLiteral("Number of fragments (100000)."),
@@ -99,7 +102,18 @@ int main(int argc, char *argv[])
                                         QStringLiteral("S"), QStringLiteral("7"));
     parser.addOptions({foldersOption, fragmentsOption, largeOption, seedOption});
     parser.addPositionalArgument(QStringLiteral("OUTPUT"), QStringLiteral("The collection file to write."));
-    parser.process(application); // --help prints the usage and ends
+    const auto usageError = [&parser](const QString &problem) {
+        std::fprintf(stderr, "clipvane-bench-collection: %s\n%s", qPrintable(problem), qPrintable(parser.helpText()));
+        return 2;
+    };
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(helpOption)) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (parser.isSet(versionOption))
+        parser.showVersion(); // prints the name and version, ends the program with 0
     bool valid = parser.positionalArguments().size() == 1;
     const auto number = [&](const QCommandLineOption &option) {
         bool ok = false;
@@ -111,10 +125,8 @@ int main(int argc, char *argv[])
     bool seedValid = false;
     const unsigned seed = parser.value(seedOption).toUInt(&seedValid);
     valid = valid && seedValid;
-    if (!valid || folders < 1 || fragments < 0 || largeFolder < 0 || largeFolder > fragments) {
-        std::fprintf(stderr, "%s", qPrintable(parser.helpText()));
-        return 2;
-    }
+    if (!valid || folders < 1 || fragments < 0 || largeFolder < 0 || largeFolder > fragments)
+        return usageError(QStringLiteral("one output file and counts that fit are needed"));
     const QString output = parser.positionalArguments().constFirst();
     QFile file(output);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
