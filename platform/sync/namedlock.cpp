@@ -7,7 +7,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QHash>
-#include <QPointer>
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
@@ -24,6 +23,7 @@
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <unistd.h>
 
 namespace tavrelo::sync {

@@ -10,11 +10,14 @@
 #include "viewer_fixture.h"
 
 #include <QDateTime>
+#include "sync/namedlock.h"
+
 #include <QSet>
 #include <QXmlStreamReader>
 
 #include <cstring>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -239,4 +242,52 @@ TEST_F(CaptureLoad, EveryCaptureAndEveryChangeIsStoredAndNothingHangs)
         EXPECT_EQ(process->state(), QProcess::NotRunning);
     EXPECT_TRUE(turnUntil([] { return tavrelo::ipc::findEndpoints("Tavrelo Quillet Notification Window").isEmpty(); }, kViewerMs))
         << "no window of any page is left";
+}
+
+// A capture whose collection another program holds: after a few seconds the wait indicator is
+// up (logged under the test surface, whose answer cancels it); the cancelled wait ends OK without
+// a lock-failure message and the dialog stays, and once the lock is free OK stores.
+TEST_F(CaptureLoad, ALongLockWaitShowsTheIndicatorAndItsCancelEndsTheWait)
+{
+    const QString path = writeCollection(str("held.t-q"), "TimeStamp=\"1\" NextUIN=\"3\" dbversion=\"1.0\"", "1");
+    ASSERT_TRUE(registryprobe::setString(tavrelo::registry::HKEY_CURRENT_USER, str("SOFTWARE\\Tavrelo\\Quillet\\Quillet"),
+                                         str("LastFile"), path));
+    answer({{str("kind"), str("wait")}, {str("answer"), str("cancel")}});
+    m_captures.resize(1);
+    Capture &capture = m_captures.front();
+    const quint16 port = freePort();
+    capture.log = m_home.filePath(str("requests-held.jsonl"));
+    capture.host = std::make_unique<QProcess>();
+    capture.host->setProcessEnvironment(environment(port, capture.log));
+    capture.host->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    capture.host->start(str(NATIVE_HOST), {str("chrome-extension://load/")});
+    ASSERT_TRUE(capture.host->waitForStarted());
+    capture.host->write(grabFrame(str("held text")));
+    capture.dialog = std::make_unique<DevToolsPage>(port);
+    ASSERT_TRUE(capture.dialog->attach(str("/ktGrab.htm")));
+    ASSERT_TRUE(turnUntil([&] { return capture.dialog->evaluate(str(kTreeShown)).toBool(); }, kRoundMs));
+
+    const QByteArray lock = Quillet::lockNameOf(path);
+    ASSERT_TRUE(tavrelo::sync::acquireNamedLock(lock)) << "this test holds the collection";
+    pressOk(capture, 0);
+    QJsonObject shown;
+    ASSERT_TRUE(turnUntil([&] {
+        for (const QByteArray &line : ScratchRegistry::readFile(capture.log).split('\n'))
+            if (QJsonDocument::fromJson(line).object().value(str("kind")) == str("wait"))
+                shown = QJsonDocument::fromJson(line).object();
+        return !shown.isEmpty();
+    }, kRoundMs)) << "the wait indicator comes up";
+    EXPECT_EQ(shown.value(str("text")).toString(), str("Waiting for held.t-q, which another window is using."));
+    EXPECT_EQ(shown.value(str("answer")).toString(), str("cancel"));
+    EXPECT_EQ(capture.dialog->evaluate(str("typeof OnOK")).toString(), str("function")) << "the dialog is free again";
+    EXPECT_FALSE(ScratchRegistry::readFile(capture.log).contains("Failed to lock")) << "a cancelled wait is not a failure to tell";
+    EXPECT_FALSE(capture.answered()) << "the dialog stays open";
+
+    ASSERT_TRUE(tavrelo::sync::releaseNamedLock(lock));
+    pressOk(capture, 0);
+    ASSERT_TRUE(turnUntil([&] { return capture.answered().has_value(); }, kRoundMs));
+    EXPECT_EQ(capture.answered()->value(str("outcome")), str("stored"));
+    capture.host->closeWriteChannel();
+    EXPECT_TRUE(capture.host->waitForFinished(kRoundMs));
+    EXPECT_TRUE(ScratchRegistry::readFile(path).contains("Text=\"held text\""));
 }
