@@ -23,6 +23,27 @@ namespace {
 
 constexpr int kSlowAfterMs = 3000;
 
+// Closing the window ends the wait; the window then closes as it always does.
+class CloseWatch final : public QObject {
+public:
+    CloseWatch(QWidget *window, QObject *parent, std::function<void()> cancel)
+        : QObject(parent), m_window(window), m_cancel(std::move(cancel))
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_window && event->type() == QEvent::Close)
+            QTimer::singleShot(0, this, [this] { m_cancel(); });
+        return false;
+    }
+
+private:
+    QObject *m_window;
+    std::function<void()> m_cancel;
+};
 
 // The viewer's indicator (three dots on a dark blue square, one lit after the other) with the
 // line and the button beside it, over the window's top left corner.
@@ -50,20 +71,11 @@ public:
         connect(&m_turn, &QTimer::timeout, this, [this] { showDots(++m_lit % 3); });
         showDots(0);
         m_turn.start();
-        window->installEventFilter(this);
+        new CloseWatch(window, this, m_cancel);
         adjustSize();
         move(4, 4);
         raise();
         show();
-    }
-
-protected:
-    // Closing the window ends the wait; the window then closes as it always does.
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (watched == parent() && event->type() == QEvent::Close)
-            QTimer::singleShot(0, this, [this] { m_cancel(); });
-        return false;
     }
 
 private:
@@ -79,26 +91,6 @@ private:
     QLabel *m_dots;
     QTimer m_turn;
     int m_lit = 0;
-};
-
-// Closing the window ends a wait the test surface watches too.
-class CloseWatch final : public QObject {
-public:
-    CloseWatch(QWidget *window, std::function<void()> cancel) : QObject(window), m_cancel(std::move(cancel))
-    {
-        window->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (watched == parent() && event->type() == QEvent::Close)
-            QTimer::singleShot(0, this, [this] { m_cancel(); });
-        return false;
-    }
-
-private:
-    std::function<void()> m_cancel;
 };
 
 } // namespace
@@ -132,7 +124,7 @@ tavrelo::sync::WaitHooks hooksFor(Quillet *owner, const QString &text)
                 return;
             }
             if (window)
-                *shown = new CloseWatch(window, cancel);
+                *shown = new CloseWatch(window, window, cancel);
             return;
         }
         if (window)

@@ -110,28 +110,38 @@ protected:
         return environment;
     }
 
+    // Starts a capture of `text` through a native host of its own; its dialog logs to `log`.
+    Capture &startCapture(const QString &text, const QString &log)
+    {
+        Capture &capture = m_captures.emplace_back();
+        const quint16 port = freePort();
+        capture.text = text;
+        capture.log = log;
+        capture.host = std::make_unique<QProcess>();
+        capture.host->setProcessEnvironment(environment(port, log));
+        capture.host->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        capture.host->start(str(NATIVE_HOST), {str("chrome-extension://load/")});
+        EXPECT_TRUE(capture.host->waitForStarted());
+        capture.host->write(grabFrame(text));
+        capture.dialog = std::make_unique<DevToolsPage>(port);
+        return capture;
+    }
+    static bool treeShown(Capture &capture)
+    {
+        return capture.dialog->attach(str("/ktGrab.htm")) &&
+               turnUntil([&] { return capture.dialog->evaluate(str(kTreeShown)).toBool(); }, kRoundMs);
+    }
+
     // Starts the four captures of a round and waits until each dialog shows its folder tree.
     bool startRound(int round)
     {
         m_captures.clear();
-        m_captures.resize(kDialogs);
-        for (int i = 0; i < kDialogs; ++i) {
-            Capture &capture = m_captures[i];
-            const quint16 port = freePort();
-            capture.text = QStringLiteral("round %1 capture %2").arg(round).arg(i);
-            capture.log = m_home.filePath(QStringLiteral("requests-%1-%2.jsonl").arg(round).arg(i));
-            capture.host = std::make_unique<QProcess>();
-            capture.host->setProcessEnvironment(environment(port, capture.log));
-            capture.host->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            capture.host->start(str(NATIVE_HOST), {str("chrome-extension://load/")});
-            if (!capture.host->waitForStarted())
-                return false;
-            capture.host->write(grabFrame(capture.text));
-            capture.dialog = std::make_unique<DevToolsPage>(port);
-        }
+        m_captures.reserve(kDialogs); // the references stay
+        for (int i = 0; i < kDialogs; ++i)
+            startCapture(QStringLiteral("round %1 capture %2").arg(round).arg(i),
+                         m_home.filePath(QStringLiteral("requests-%1-%2.jsonl").arg(round).arg(i)));
         for (Capture &capture : m_captures)
-            if (!capture.dialog->attach(str("/ktGrab.htm")) ||
-                !turnUntil([&] { return capture.dialog->evaluate(str(kTreeShown)).toBool(); }, kRoundMs))
+            if (!treeShown(capture))
                 return false;
         return true;
     }
@@ -253,19 +263,8 @@ TEST_F(CaptureLoad, ALongLockWaitShowsTheIndicatorAndItsCancelEndsTheWait)
     ASSERT_TRUE(registryprobe::setString(tavrelo::registry::HKEY_CURRENT_USER, str("SOFTWARE\\Tavrelo\\Quillet\\Quillet"),
                                          str("LastFile"), path));
     answer({{str("kind"), str("wait")}, {str("answer"), str("cancel")}});
-    m_captures.resize(1);
-    Capture &capture = m_captures.front();
-    const quint16 port = freePort();
-    capture.log = m_home.filePath(str("requests-held.jsonl"));
-    capture.host = std::make_unique<QProcess>();
-    capture.host->setProcessEnvironment(environment(port, capture.log));
-    capture.host->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    capture.host->start(str(NATIVE_HOST), {str("chrome-extension://load/")});
-    ASSERT_TRUE(capture.host->waitForStarted());
-    capture.host->write(grabFrame(str("held text")));
-    capture.dialog = std::make_unique<DevToolsPage>(port);
-    ASSERT_TRUE(capture.dialog->attach(str("/ktGrab.htm")));
-    ASSERT_TRUE(turnUntil([&] { return capture.dialog->evaluate(str(kTreeShown)).toBool(); }, kRoundMs));
+    Capture &capture = startCapture(str("held text"), m_home.filePath(str("requests-held.jsonl")));
+    ASSERT_TRUE(treeShown(capture));
 
     const QByteArray lock = Quillet::lockNameOf(path);
     ASSERT_TRUE(tavrelo::sync::acquireNamedLock(lock)) << "this test holds the collection";
