@@ -1,7 +1,10 @@
 // How long a capture takes on a large collection, through the real native-messaging host, the real
 // capture dialog and a running viewer: from the host receiving the browser's message until the
 // dialog's first paint (and until its folder tree shows), and from OK until the file is saved and
-// the viewer has reloaded it; each beside one save of the same collection measured in the same run.
+// the viewer has reloaded it; and how many captures per second go into the collection one after
+// another, each through a host and a dialog of its own, OK pressed as soon as the folder tree
+// shows, the viewer reloading after each; each beside one save of the same collection measured in
+// the same run.
 //
 //   capture_bench [--fragments M ...]      (1 000 and 100 000 fragments unless given)
 //
@@ -14,6 +17,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -65,8 +69,64 @@ QByteArray frame(const QJsonObject &message)
 }
 
 struct Figures {
-    double save = 0, firstPaint = 0, treeShown = 0, saved = 0, answered = 0, reloaded = 0;
+    double save = 0, firstPaint = 0, treeShown = 0, saved = 0, answered = 0, reloaded = 0, capturesPerSecond = 0;
 };
+
+// Captures in a row for the throughput figure (on collections up to this size: the largest ones
+// would take minutes).
+constexpr int kCapturesInARow = 10;
+constexpr int kCapturesInARowUpTo = 10000;
+
+// Reads the host's answer into `answer` until one whole frame is there.
+bool readAnswer(QProcess &host, QByteArray *answer)
+{
+    return turnUntil([&] {
+        *answer += host.readAllStandardOutput();
+        quint32 length = 0;
+        if (answer->size() >= 4)
+            std::memcpy(&length, answer->constData(), sizeof length);
+        return answer->size() >= 4 && answer->size() >= qsizetype(4 + length);
+    }, kLongMs);
+}
+
+QJsonObject grabMessage(const QString &text)
+{
+    return {{QStringLiteral("command"), QStringLiteral("grab")},
+            {QStringLiteral("title"), QStringLiteral("A page")},
+            {QStringLiteral("url"), QStringLiteral("https://example.org/")},
+            {QStringLiteral("selectionType"), QStringLiteral("Text")},
+            {QStringLiteral("text"), text}};
+}
+
+// Captures per second, one after another, each through a host and a dialog of its own; 0 when
+// one was not stored.
+double capturesPerSecond(QProcessEnvironment environment, int count)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < count; ++i) {
+        const quint16 port = freePort();
+        environment.insert(QStringLiteral("QTWEBENGINE_REMOTE_DEBUGGING"), QStringLiteral("127.0.0.1:%1").arg(port));
+        QProcess host;
+        host.setProcessEnvironment(environment);
+        host.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        host.start(QStringLiteral(NATIVE_HOST), {QStringLiteral("chrome-extension://bench/")});
+        if (!host.waitForStarted())
+            return 0;
+        host.write(frame(grabMessage(QStringLiteral("Capture %1 in a row").arg(i))));
+        DevToolsPage dialog(port);
+        if (!dialog.attach(QStringLiteral("/ktGrab.htm")) ||
+            !turnUntil([&dialog] { return dialog.evaluate(QString::fromUtf8(kTreeShown)).toBool(); }, kLongMs))
+            return 0;
+        dialog.evaluate(QStringLiteral("setTimeout(() => document.getElementById('OK').click()); true"));
+        QByteArray answer;
+        if (!readAnswer(host, &answer) || !answer.contains("\"stored\""))
+            return 0;
+        host.closeWriteChannel();
+        host.waitForFinished(60000);
+    }
+    return count * 1000.0 / double(clock.elapsed());
+}
 
 // One collection of `fragments` fragments: the viewer runs on it, a capture stores into it.
 bool measure(int fragments, Figures *figures)
@@ -103,11 +163,7 @@ bool measure(int fragments, Figures *figures)
     if (!host.waitForStarted())
         return false;
     const double sent = wallClockMs();
-    host.write(frame({{QStringLiteral("command"), QStringLiteral("grab")},
-                      {QStringLiteral("title"), QStringLiteral("A page")},
-                      {QStringLiteral("url"), QStringLiteral("https://example.org/")},
-                      {QStringLiteral("selectionType"), QStringLiteral("Text")},
-                      {QStringLiteral("text"), QStringLiteral("A selection\r\nof two lines")}}));
+    host.write(frame(grabMessage(QStringLiteral("A selection\r\nof two lines"))));
     auto dialog = std::make_unique<DevToolsPage>(dialogPort);
     if (!dialog->attach(QStringLiteral("/ktGrab.htm")) ||
         !turnUntil([&dialog] { return dialog->evaluate(QString::fromUtf8(kTreeShown)).toBool(); }, kLongMs)) {
@@ -124,13 +180,7 @@ bool measure(int fragments, Figures *figures)
                           .toDouble();
     dialog.reset(); // as in a browser's capture, nobody watches the dialog close
     QByteArray answer;
-    const bool answered = turnUntil([&] {
-        answer += host.readAllStandardOutput();
-        quint32 length = 0;
-        if (answer.size() >= 4)
-            std::memcpy(&length, answer.constData(), sizeof length);
-        return answer.size() >= 4 && answer.size() >= qsizetype(4 + length);
-    }, kLongMs);
+    const bool answered = readAnswer(host, &answer);
     figures->answered = wallClockMs() - ok;
     if (!answered || !answer.contains("\"stored\"")) {
         std::fprintf(stderr, "the capture was not stored: %s\n", answer.mid(4).constData());
@@ -145,6 +195,13 @@ bool measure(int fragments, Figures *figures)
     figures->reloaded = viewer.evaluate(QStringLiteral("benchReloads[0]")).toDouble() - ok;
     host.closeWriteChannel();
     host.waitForFinished(60000);
+    if (fragments <= kCapturesInARowUpTo) {
+        figures->capturesPerSecond = capturesPerSecond(environment, kCapturesInARow);
+        if (figures->capturesPerSecond <= 0) {
+            std::fprintf(stderr, "a capture in a row was not stored\n");
+            return false;
+        }
+    }
     viewer.evaluate(QStringLiteral("window.close()"));
     turnUntil([&viewer] { return viewer.targets().isEmpty(); }, 60000); // its files are gone before the folder
     return true;
@@ -173,6 +230,9 @@ int main(int argc, char *argv[])
         row("OK -> the collection file saved", f.saved);
         row("OK -> the host answers the browser", f.answered);
         row("OK -> the running viewer has reloaded", f.reloaded);
+        if (f.capturesPerSecond > 0)
+            std::printf("%-54s %9.2f /s  (%.0f ms each, %.2fx)\n", "captures per second, one after another, viewer open",
+                        f.capturesPerSecond, 1000.0 / f.capturesPerSecond, 1000.0 / f.capturesPerSecond / f.save);
     }
     return 0;
 }

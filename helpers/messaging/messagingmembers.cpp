@@ -19,7 +19,8 @@ using namespace messaging;
 HRESULT Quillet::DoSendChangeNotification(const QString &fileName, int folderId)
 {
     const QByteArray record = changeRecord(fileName, folderId);
-    const NotificationMutex mutex;
+    // Cancelled, nothing is sent: the other pages see the new stamp at their next change.
+    const NotificationMutex mutex(this);
     if (!mutex.held())
         return S_OK;
     const tavrelo::ipc::EndpointId own = m_notifications->id();

@@ -2,6 +2,7 @@
 
 #include "object/quillet.h"
 #include "object/quilletids.h"
+#include "object/waitindicator.h"
 
 #include "sync/namedlock.h"
 
@@ -40,7 +41,11 @@ void bringToFront(QWidget *window)
 
 } // namespace
 
-NotificationMutex::NotificationMutex() : m_held(tavrelo::sync::acquireNamedLock(kNotificationMutex))
+NotificationMutex::NotificationMutex(Quillet *waitingPage)
+    : m_held(tavrelo::sync::acquireNamedLock(
+                 kNotificationMutex,
+                 waitingPage ? waitindicator::hooksFor(waitingPage, QStringLiteral("Waiting to tell the other windows of the change."))
+                             : tavrelo::sync::WaitHooks{}) == tavrelo::sync::LockResult::Taken)
 {
     if (!m_held)
         qCWarning(lcMessaging) << "the notification mutex cannot be taken";
@@ -157,19 +162,19 @@ bool NotificationWindow::pageCanRunHandlers() const
     return site->CanRunHandlersNow() != S_FALSE;
 }
 
+// Acting on a message takes no lock: the page's handler may wait for a collection lock (a reload,
+// a save before another file is opened), and the writer that holds it takes the notification
+// mutex to announce its save. Holding the mutex here closed that circle for good.
 bool NotificationWindow::actOnChange(const Queued &queued)
 {
     resetValues();
     bool done = true;
-    {
-        const NotificationMutex mutex;
-        if (mutex.held() && queued.sender != tavrelo::ipc::endpointHandle(id())) {
-            done = pageCanRunHandlers();
-            if (done) {
-                m_changePath = queued.record.path;
-                m_changeFolderId = queued.record.folderId;
-                m_owner->raiseEvent(DISPID_ONFILECHANGED);
-            }
+    if (queued.sender != tavrelo::ipc::endpointHandle(id())) {
+        done = pageCanRunHandlers();
+        if (done) {
+            m_changePath = queued.record.path;
+            m_changeFolderId = queued.record.folderId;
+            m_owner->raiseEvent(DISPID_ONFILECHANGED);
         }
     }
     resetValues();
@@ -179,26 +184,20 @@ bool NotificationWindow::actOnChange(const Queued &queued)
 bool NotificationWindow::actOnOpen(Queued &queued)
 {
     resetValues();
-    bool done = true;
-    {
-        const NotificationMutex mutex;
-        if (mutex.held()) {
-            if (!queued.event) {
-                // Decided once: a request that waits for the page keeps the event it was given.
-                HWND window = nullptr;
-                if (FAILED(m_owner->findHostWindow(QString(), &window)) || !window) {
-                    queued.event = DISPID_ONBUSY;
-                } else {
-                    queued.event = isWindowEnabled(window) ? DISPID_ONFILEOPENREQUEST : DISPID_ONBUSY;
-                    bringToFront(window);
-                }
-            }
-            done = pageCanRunHandlers();
-            if (done) {
-                m_openPath = queued.record.path;
-                m_owner->raiseEvent(*queued.event);
-            }
+    if (!queued.event) {
+        // Decided once: a request that waits for the page keeps the event it was given.
+        HWND window = nullptr;
+        if (FAILED(m_owner->findHostWindow(QString(), &window)) || !window) {
+            queued.event = DISPID_ONBUSY;
+        } else {
+            queued.event = isWindowEnabled(window) ? DISPID_ONFILEOPENREQUEST : DISPID_ONBUSY;
+            bringToFront(window);
         }
+    }
+    const bool done = pageCanRunHandlers();
+    if (done) {
+        m_openPath = queued.record.path;
+        m_owner->raiseEvent(*queued.event);
     }
     resetValues();
     return done;

@@ -4,7 +4,8 @@
 // its class, send it change notifications and file-open requests, and read whether it belongs
 // to a running viewer. A record is taken (or refused) at once, without running script, and acted
 // on later from the event loop: the helper object then raises its event while the values the
-// page reads are set.
+// page reads are set. The event is raised without the notification mutex: a handler may wait for
+// a collection lock (a reload), whose holder may be waiting for the mutex to announce its save.
 
 #include "records.h"
 
@@ -72,10 +73,12 @@ private:
     QByteArray m_openPath;
 };
 
-// Holds the notification mutex for its lifetime, if it could be taken.
+// Holds the notification mutex for its lifetime, if it could be taken. Nothing waits for another
+// lock while it is held: collection locks come first, this mutex last. Given the page that
+// waits for it, a long wait shows the page's wait indicator, whose Cancel gives up.
 class NotificationMutex {
 public:
-    NotificationMutex();
+    explicit NotificationMutex(Quillet *waitingPage = nullptr);
     ~NotificationMutex();
     NotificationMutex(const NotificationMutex &) = delete;
     NotificationMutex &operator=(const NotificationMutex &) = delete;

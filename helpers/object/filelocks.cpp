@@ -1,6 +1,7 @@
 // LockFile and UnlockFile: a named, cross-process, recursive lock per collection path.
 
 #include "quillet.h"
+#include "waitindicator.h"
 
 #include "sync/namedlock.h"
 
@@ -31,10 +32,15 @@ HRESULT Quillet::LockFile(const QString &fileName)
         return E_INVALIDARG;
     const QByteArray name = lockNameOf(fileName);
     QString error;
-    if (!tavrelo::sync::acquireNamedLock(name, &error)) {
-        qCWarning(lcLocks) << "Cannot lock" << fileName << ":" << error;
-        m_lockNames.removeAll(name);
-        return E_FAIL;
+    // A long wait shows the indicator, and its Cancel or closing the window ends it (E_ABORT).
+    const tavrelo::sync::WaitHooks hooks = waitindicator::hooksFor(this, waitindicator::fileWaitText(fileName));
+    const tavrelo::sync::LockResult result = tavrelo::sync::acquireNamedLock(name, hooks, &error);
+    if (result != tavrelo::sync::LockResult::Taken) {
+        if (result == tavrelo::sync::LockResult::Failed)
+            qCWarning(lcLocks) << "Cannot lock" << fileName << ":" << error;
+        if (tavrelo::sync::namedLockCount(name) == 0)
+            m_lockNames.removeAll(name);
+        return result == tavrelo::sync::LockResult::Cancelled ? E_ABORT : E_FAIL;
     }
     if (!m_lockNames.contains(name))
         m_lockNames.append(name);

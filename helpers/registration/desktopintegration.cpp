@@ -96,7 +96,7 @@ QByteArray manifestText(const QString &nativeHost, bool firefox)
 // The desktop entry's escapes of a string value.
 QString escapedValue(QString text) { return text.replace(u'\\', QStringLiteral("\\\\")); }
 
-// Version names the desktop-entry specification the entry follows: 1.4 has every key used here,
+// Version names the version of the desktop-entry format the entry follows: 1.4 has every key used here,
 // and is the newest that Debian 12's desktop-file-validate knows.
 QString desktopEntry(const QString &launcher)
 {

@@ -7,30 +7,35 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QHash>
-#include <QThread>
 #include <QSocketNotifier>
+#include <QThread>
+#include <QTimer>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <memory>
+#include <optional>
 #include <sys/eventfd.h>
 #include <sys/file.h>
-#include <unistd.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <utility>
+#include <unistd.h>
 
 namespace tavrelo::sync {
 
 namespace {
 
+// How often a wait that a later wait has buried looks whether it is on top again.
+constexpr int kBuriedPollMs = 10;
+
 struct Held {
-    int fd = -1;
+    int fd = -1;   // the open file that holds the lock while count > 0; kept for the next time
     int count = 0;
-    bool waiting = false; // a wait for the file lock is under way (the event loop turns meanwhile)
-    QList<QEventLoop *> joiners; // pages of this process that wait for that wait to settle
 };
 
 // Locks are the process's, used from its user-interface thread.
@@ -50,72 +55,219 @@ bool lockBlocking(int fd, int *error)
     return result == 0;
 }
 
-// Settles a wait for `name`: held once, or forgotten. Runs where the wait ends, so that a page
-// that asked for the same name meanwhile (from inside the wait's event loop) sees it at once.
-void settle(const QByteArray &name, bool locked, int failure, QString *error)
+QString reason(int failure)
 {
-    auto &locks = heldLocks();
-    Held &held = locks[name];
-    held.waiting = false;
-    for (QEventLoop *joiner : std::exchange(held.joiners, {}))
-        joiner->quit();
-    if (locked) {
-        ++held.count;
-        return;
-    }
-    ::close(held.fd);
-    locks.remove(name);
-    if (error)
-        *error = QStringLiteral("Waiting for the lock failed: %1").arg(QString::fromLocal8Bit(std::strerror(failure)));
+    return QStringLiteral("Waiting for the lock failed: %1").arg(QString::fromLocal8Bit(std::strerror(failure)));
 }
 
-// Waits for the file lock; with an application, on a thread of its own while the events of this
-// thread are handled. True when the lock was taken.
-bool waitForLock(const QByteArray &name, int fd, QString *error)
-{
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-        settle(name, true, 0, error);
-        return true;
+// One try at the lock: a thread blocked in flock(2) on an open file of its own, which tells its
+// outcome through an event file (a socket notifier sees it even in loops nested inside the
+// handling of posted events, where an event posted from the thread could lie undelivered). A try
+// that is given up gives back whatever its thread gets, at once: its open file is never the
+// process's.
+struct Attempt {
+    enum : int { Pending, Locked, Failed, Abandoned };
+    std::atomic<int> state{Pending};
+    std::atomic<int> failure{0};
+    int fd = -1;
+    int done = -1;
+    ~Attempt()
+    {
+        if (done >= 0)
+            ::close(done);
     }
-    if (errno != EWOULDBLOCK || !QCoreApplication::instance()) {
-        int failure = errno;
-        const bool locked = errno == EWOULDBLOCK && lockBlocking(fd, &failure);
-        settle(name, locked, failure, error);
-        return locked;
-    }
-    heldLocks()[name].waiting = true;
-    // The thread tells its outcome through an event file that a socket notifier watches: events
-    // posted from another thread are not always delivered to loops nested inside the handling of
-    // posted events, socket notifiers are.
-    constexpr int kPending = -1;
-    std::atomic<int> outcome{kPending}; // the error number, 0 when locked
-    const int done = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (done < 0) {
-        settle(name, false, errno, error);
-        return false;
-    }
-    std::unique_ptr<QThread> waiter(QThread::create([&outcome, fd, done] {
-        int failure = 0;
-        outcome.store(lockBlocking(fd, &failure) ? 0 : failure);
-        const std::uint64_t one = 1;
-        while (::write(done, &one, sizeof one) < 0 && errno == EINTR) {
+
+    static std::shared_ptr<Attempt> start(const QString &path, int *failure)
+    {
+        auto attempt = std::make_shared<Attempt>();
+        attempt->fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        attempt->done = attempt->fd < 0 ? -1 : ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (attempt->fd < 0 || attempt->done < 0) {
+            *failure = errno;
+            if (attempt->fd >= 0)
+                ::close(attempt->fd);
+            return nullptr;
         }
-    }));
-    QEventLoop loop;
-    QSocketNotifier notifier(done, QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &loop, [&] {
-        if (outcome.load() == kPending)
+        try {
+            std::thread([attempt] {
+                int error = 0;
+                const bool locked = lockBlocking(attempt->fd, &error);
+                attempt->failure.store(error);
+                int expected = Pending;
+                if (!attempt->state.compare_exchange_strong(expected, locked ? Locked : Failed)) {
+                    ::close(attempt->fd); // given up meanwhile
+                    return;
+                }
+                const std::uint64_t one = 1;
+                while (::write(attempt->done, &one, sizeof one) < 0 && errno == EINTR) {
+                }
+            }).detach();
+        } catch (const std::system_error &e) {
+            *failure = e.code().value();
+            ::close(attempt->fd);
+            return nullptr;
+        }
+        return attempt;
+    }
+
+    // Gives the try up; a lock it already got goes back.
+    void abandon()
+    {
+        int expected = Pending;
+        if (state.compare_exchange_strong(expected, Abandoned))
+            return; // the thread closes its file when its flock(2) returns
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+
+    // The process's lock from now on: the open file goes to the caller.
+    int adopt()
+    {
+        return std::exchange(fd, -1);
+    }
+};
+
+// A wait of one caller for a lock that another process holds. It keeps the caller's event loop
+// turning, and takes the lock only while no later wait is nested above it.
+class Wait {
+public:
+    Wait(const QByteArray &name, const WaitHooks &hooks) : m_name(name), m_hooks(hooks)
+    {
+        m_buried.setInterval(kBuriedPollMs);
+        QObject::connect(&m_buried, &QTimer::timeout, [this] { step(); });
+        m_slow.setSingleShot(true);
+        QObject::connect(&m_slow, &QTimer::timeout, [this] { becomeSlow(); });
+    }
+    ~Wait()
+    {
+        m_notifier.reset();
+        if (m_attempt)
+            m_attempt->abandon();
+        if (m_slowCalled && m_hooks.ended)
+            m_hooks.ended();
+    }
+    Wait(const Wait &) = delete;
+    Wait &operator=(const Wait &) = delete;
+
+    LockResult run(QString *error)
+    {
+        // Inside the loop the level is one more than now; more than that, and a later loop runs.
+        m_level = QThread::currentThread()->loopLevel() + 1;
+        if (m_hooks.slow)
+            m_slow.start(m_hooks.slowAfterMs);
+        step();
+        if (!m_result)
+            m_loop.exec(QEventLoop::AllEvents);
+        if (!m_result) { // the application quits, which ends every loop
+            dropAttempt();
+            m_result = LockResult::Cancelled;
+        }
+        if (*m_result == LockResult::Failed && error)
+            *error = reason(m_failure);
+        return *m_result;
+    }
+
+private:
+    bool buried() const { return QThread::currentThread()->loopLevel() > m_level; }
+
+    void step()
+    {
+        if (m_result)
             return;
-        notifier.setEnabled(false);
-        settle(name, outcome.load() == 0, outcome.load(), error);
-        loop.quit();
-    });
-    waiter->start();
-    loop.exec(QEventLoop::AllEvents);
-    waiter->wait();
-    ::close(done);
-    return outcome.load() == 0;
-}
+        if (buried()) {
+            // The process must not hold the lock while what runs above waits for something else.
+            if (m_attempt && m_attempt->state.load() != Attempt::Pending)
+                dropAttempt();
+            m_buried.start();
+            return;
+        }
+        m_buried.stop();
+        Held &held = heldLocks()[m_name];
+        if (held.count > 0) { // another wait of this process took it meanwhile
+            ++held.count;
+            dropAttempt();
+            return finish(LockResult::Taken);
+        }
+        if (!m_attempt) {
+            int failure = 0;
+            m_attempt = Attempt::start(namedLockPath(m_name), &failure);
+            if (!m_attempt) {
+                m_failure = failure;
+                return finish(LockResult::Failed);
+            }
+            m_notifier = std::make_unique<QSocketNotifier>(m_attempt->done, QSocketNotifier::Read);
+            QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] {
+                std::uint64_t count = 0;
+                while (::read(m_attempt->done, &count, sizeof count) < 0 && errno == EINTR) {
+                }
+                m_notifier->setEnabled(false);
+                step();
+            });
+            return;
+        }
+        switch (m_attempt->state.load()) {
+        case Attempt::Locked: {
+            const int fd = m_attempt->adopt();
+            if (held.fd >= 0)
+                ::close(held.fd); // holds no lock: the process held none
+            held.fd = fd;
+            held.count = 1;
+            dropAttempt();
+            return finish(LockResult::Taken);
+        }
+        case Attempt::Failed:
+            m_failure = m_attempt->failure.load();
+            dropAttempt();
+            return finish(LockResult::Failed);
+        default:
+            return;
+        }
+    }
+
+    void dropAttempt()
+    {
+        m_notifier.reset();
+        if (m_attempt)
+            m_attempt->abandon();
+        m_attempt.reset();
+    }
+
+    void becomeSlow()
+    {
+        if (m_result)
+            return;
+        m_slowCalled = true;
+        const std::weak_ptr<bool> alive = m_alive;
+        m_hooks.slow([this, alive] {
+            if (alive.lock() && !m_result) {
+                dropAttempt();
+                finish(LockResult::Cancelled);
+            }
+        });
+    }
+
+    void finish(LockResult result)
+    {
+        m_result = result;
+        m_buried.stop();
+        m_slow.stop();
+        if (m_loop.isRunning())
+            m_loop.quit();
+    }
+
+    QByteArray m_name;
+    const WaitHooks &m_hooks;
+    QEventLoop m_loop;
+    int m_level = 0;
+    std::shared_ptr<Attempt> m_attempt;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    QTimer m_buried, m_slow;
+    std::optional<LockResult> m_result;
+    int m_failure = 0;
+    bool m_slowCalled = false;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true); // for cancels that come late
+};
 
 }
 
@@ -129,41 +281,57 @@ QString namedLockPath(const QByteArray &name)
            QString::fromLatin1(QCryptographicHash::hash(name, QCryptographicHash::Sha256).toHex());
 }
 
-bool acquireNamedLock(const QByteArray &name, QString *error)
+LockResult acquireNamedLock(const QByteArray &name, const WaitHooks &hooks, QString *error)
 {
     auto &locks = heldLocks();
-    // Another page of this process waits for the name already: wait until that wait is settled
-    // (which quits this loop).
-    while (locks.value(name).waiting) {
-        QEventLoop joiner;
-        locks[name].joiners.append(&joiner);
-        joiner.exec(QEventLoop::AllEvents);
-    }
-    Held &held = locks[name];
-    if (held.count > 0) {
-        ++held.count;
-        return true;
-    }
-    if (held.fd < 0) {
-        const QString path = namedLockPath(name);
-        const QByteArray folder = QFile::encodeName(path.left(path.lastIndexOf(u'/')));
-        if (::mkdir(folder.constData(), 0700) != 0 && errno != EEXIST) {
-            if (error)
-                *error = QStringLiteral("Cannot make the lock folder %1: %2")
-                             .arg(QFile::decodeName(folder), QString::fromLocal8Bit(std::strerror(errno)));
-            locks.remove(name);
-            return false;
+    {
+        Held &held = locks[name];
+        if (held.count > 0) {
+            ++held.count;
+            return LockResult::Taken;
         }
-        held.fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (held.fd < 0) {
+            const QString path = namedLockPath(name);
+            const QByteArray folder = QFile::encodeName(path.left(path.lastIndexOf(u'/')));
+            if (::mkdir(folder.constData(), 0700) != 0 && errno != EEXIST) {
+                if (error)
+                    *error = QStringLiteral("Cannot make the lock folder %1: %2")
+                                 .arg(QFile::decodeName(folder), QString::fromLocal8Bit(std::strerror(errno)));
+                locks.remove(name);
+                return LockResult::Failed;
+            }
+            held.fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            if (held.fd < 0) {
+                if (error)
+                    *error = QStringLiteral("Cannot open the lock file %1: %2")
+                                 .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+                locks.remove(name);
+                return LockResult::Failed;
+            }
+        }
+        if (::flock(held.fd, LOCK_EX | LOCK_NB) == 0) {
+            held.count = 1;
+            return LockResult::Taken;
+        }
+        if (errno != EWOULDBLOCK || !QCoreApplication::instance()) {
+            int failure = errno;
+            if (errno == EWOULDBLOCK && lockBlocking(held.fd, &failure)) {
+                held.count = 1;
+                return LockResult::Taken;
+            }
             if (error)
-                *error = QStringLiteral("Cannot open the lock file %1: %2")
-                             .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
-            locks.remove(name);
-            return false;
+                *error = reason(failure);
+            return LockResult::Failed;
         }
     }
-    return waitForLock(name, held.fd, error);
+    // The reference above may not outlive what the wait's loop runs (other names are added).
+    Wait wait(name, hooks);
+    return wait.run(error);
+}
+
+bool acquireNamedLock(const QByteArray &name, QString *error)
+{
+    return acquireNamedLock(name, WaitHooks{}, error) == LockResult::Taken;
 }
 
 bool releaseNamedLock(const QByteArray &name)

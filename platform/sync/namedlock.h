@@ -11,14 +11,37 @@
 //
 // Waiting never freezes the process's user interface: while a QCoreApplication exists the wait
 // runs on a thread of its own and the caller's event loop keeps turning until the lock is taken.
+// What that loop runs may wait in turn (another page asking for another lock): a lock is never
+// taken for a wait that such a later wait has buried, since the process would then hold it while
+// it waits for something else, in an order no other process knows of. The buried wait lets the
+// lock go and goes on once the waits above it have ended.
 
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 namespace tavrelo::sync {
 
-// Takes the lock `name`, waiting as long as another process holds it. False (with the reason)
-// when the lock file cannot be opened or the wait fails.
+// What a caller can do about a long wait.
+struct WaitHooks {
+    // How long a wait goes on before `slow` is called.
+    int slowAfterMs = 3000;
+    // Called once, from the event loop, when the wait has gone on for slowAfterMs. `cancel` ends
+    // the wait without the lock; it may be called then or later, from the event loop, and does
+    // nothing once the wait has ended.
+    std::function<void(const std::function<void()> &cancel)> slow;
+    // Called when a wait for which `slow` was called ends, however it ends.
+    std::function<void()> ended;
+};
+
+enum class LockResult { Taken, Failed, Cancelled };
+
+// Takes the lock `name`, waiting as long as another process holds it or until the wait is
+// cancelled. Failed (with the reason) when the lock file cannot be opened or the wait fails.
+LockResult acquireNamedLock(const QByteArray &name, const WaitHooks &hooks, QString *error = nullptr);
+
+// The same without hooks: true once the lock is held.
 bool acquireNamedLock(const QByteArray &name, QString *error = nullptr);
 
 // Gives up one hold of `name`; false when this process does not hold it.

@@ -10,10 +10,13 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -157,4 +160,79 @@ TEST(LockNames, PathsFoldToOneNameWithinTheLimit)
     // Every name has a lock file, also those too long for a file name.
     EXPECT_LE(QFileInfo(tavrelo::sync::namedLockPath(name)).fileName().toUtf8().size(), 255);
     EXPECT_NE(tavrelo::sync::namedLockPath(name), tavrelo::sync::namedLockPath(Quillet::lockNameOf(path250)));
+}
+
+namespace {
+
+void ensureApplication()
+{
+    static int argc = 1;
+    static char name[] = "sync_tests";
+    static char *argv[] = {name, nullptr};
+    if (!QCoreApplication::instance())
+        new QCoreApplication(argc, argv);
+}
+
+bool turnUntilLine(Probe &probe)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!probe.process().canReadLine() && clock.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    return probe.process().canReadLine();
+}
+
+}
+
+// What a waiting process runs may wait in turn. The first wait, buried under the second, must not
+// hold its lock meanwhile: the process would hold it while it waits for the other, an order no
+// other process knows of. It takes the lock once the second wait is over.
+TEST_F(CollectionLocks, AWaitBuriedUnderALaterWaitDoesNotHoldItsLock)
+{
+    ensureApplication();
+    const QString second = m_files.filePath(QStringLiteral("Second.t-q"));
+    Probe holder, taker;
+    ASSERT_EQ(holder.ask(QStringLiteral("lock ") + m_path), kLocked);
+    ASSERT_EQ(holder.ask(QStringLiteral("lock ") + second), kLocked);
+    bool innerTaken = false, takerGotIt = false;
+    QTimer::singleShot(20, [&] {
+        QTimer::singleShot(20, [&] { // inside the second wait: the first lock comes free
+            EXPECT_EQ(holder.ask(QStringLiteral("unlock ") + m_path), kUnlocked);
+            taker.send(QStringLiteral("lock ") + m_path);
+            takerGotIt = turnUntilLine(taker);
+            EXPECT_EQ(taker.answer(), kLocked);
+            EXPECT_EQ(taker.ask(QStringLiteral("unlock ") + m_path), kUnlocked);
+            EXPECT_EQ(holder.ask(QStringLiteral("unlock ") + second), kUnlocked);
+        });
+        innerTaken = tavrelo::sync::acquireNamedLock(Quillet::lockNameOf(second));
+    });
+    ASSERT_TRUE(tavrelo::sync::acquireNamedLock(Quillet::lockNameOf(m_path)));
+    EXPECT_TRUE(innerTaken);
+    EXPECT_TRUE(takerGotIt) << "the buried wait let its lock go";
+    EXPECT_TRUE(tavrelo::sync::releaseNamedLock(Quillet::lockNameOf(second)));
+    EXPECT_TRUE(tavrelo::sync::releaseNamedLock(Quillet::lockNameOf(m_path)));
+}
+
+// A long wait tells its caller once, and cancelling ends it without the lock; what its thread
+// gets afterwards goes back at once.
+TEST_F(CollectionLocks, ACancelledWaitEndsWithoutTheLock)
+{
+    ensureApplication();
+    const QByteArray name = Quillet::lockNameOf(m_path);
+    Probe holder, taker;
+    ASSERT_EQ(holder.ask(QStringLiteral("lock ") + m_path), kLocked);
+    int slow = 0, ended = 0;
+    tavrelo::sync::WaitHooks hooks;
+    hooks.slowAfterMs = 50;
+    hooks.slow = [&](const std::function<void()> &cancel) {
+        ++slow;
+        QTimer::singleShot(0, cancel);
+    };
+    hooks.ended = [&] { ++ended; };
+    EXPECT_EQ(tavrelo::sync::acquireNamedLock(name, hooks), tavrelo::sync::LockResult::Cancelled);
+    EXPECT_EQ(slow, 1);
+    EXPECT_EQ(ended, 1);
+    EXPECT_EQ(tavrelo::sync::namedLockCount(name), 0);
+    ASSERT_EQ(holder.ask(QStringLiteral("unlock ") + m_path), kUnlocked);
+    EXPECT_EQ(taker.ask(QStringLiteral("lock ") + m_path), kLocked) << "the given-up wait keeps nothing";
 }

@@ -450,6 +450,16 @@ function fnGiveMissingUINs(someBase, bFoldersOnly)
 
 // ---- Reading and changing under the lock -----------------------------------------------------------
 
+// A lock wait that the user ended (the wait indicator's Cancel, or closing the window) needs no
+// message: the user knows. Every other lock failure is told.
+var cxbiLockWaitCancelled = 0x80004004 | 0;
+
+function fnTellLockFailure(someError, someMessage)
+{
+    if (!someError || someError.number !== cxbiLockWaitCancelled)
+        alert(someMessage);
+}
+
 function fnUnlockQuietly(someHelper, somePath)
 {
     try {
@@ -468,7 +478,7 @@ function fnReadCollection(someHelper, someBase, somePath, someOptions)
     try {
         someHelper.LockFile(somePath);
     } catch (e) {
-        alert(someOptions.lockFailureMessage);
+        fnTellLockFailure(e, someOptions.lockFailureMessage);
         return false;
     }
     try {
@@ -552,7 +562,7 @@ function fnBeginChange(someHelper, someBase, somePath, someReread, someLockFailu
     try {
         someHelper.LockFile(somePath);
     } catch (e) {
-        alert(someLockFailureMessage);
+        fnTellLockFailure(e, someLockFailureMessage);
         return ktfFailure;
     }
     try {

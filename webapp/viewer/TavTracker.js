@@ -444,7 +444,7 @@ function fnReadFileNow(sPath, bDoNotRecord)
     try {
         oHelper.LockFile(sPath);
     } catch (e) {
-        alert(L_LOCK_FAILED);
+        fnTellLockFailure(e, L_LOCK_FAILED);
         return;
     }
     try {
