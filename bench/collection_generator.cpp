@@ -4,8 +4,11 @@
 //
 //   clipvane-bench-collection [--folders N] [--fragments M] [--large-folder L] [--seed S] OUTPUT
 //
-// With --large-folder, the system folder holds L of the fragments and the others are spread.
+// With --large-folder, the system folder holds L of the fragments and the others are spread;
+// --help prints the usage, --version the version.
 
+#include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QFile>
 #include <QString>
 #include <QStringList>
@@ -81,27 +84,50 @@ private:
 
 int main(int argc, char *argv[])
 {
-    int folders = 10000, fragments = 100000, largeFolder = 0;
-    unsigned seed = 7;
-    QString output;
-    for (int i = 1; i < argc; ++i) {
-        const QString arg = QString::fromLocal8Bit(argv[i]);
-        const auto next = [&] { return i + 1 < argc ? QString::fromLocal8Bit(argv[++i]) : QString(); };
-        if (arg == u"--folders")
-            folders = next().toInt();
-        else if (arg == u"--fragments")
-            fragments = next().toInt();
-        else if (arg == u"--large-folder")
-            largeFolder = next().toInt();
-        else if (arg == u"--seed")
-            seed = next().toUInt();
-        else
-            output = arg;
-    }
-    if (output.isEmpty() || folders < 1 || fragments < 0 || largeFolder < 0 || largeFolder > fragments) {
-        std::fprintf(stderr, "usage: clipvane-bench-collection [--folders N] [--fragments M] [--large-folder L] [--seed S] OUTPUT\n");
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("clipvane-bench-collection"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(CLIPVANE_VERSION));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Writes a large collection file for benchmarks and manual tests."));
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+    const QCommandLineOption foldersOption(QStringLiteral("folders"), QStringLiteral("Number of folders (10000)."),
+                                           QStringLiteral("N"), QStringLiteral("10000"));
+    const QCommandLineOption fragmentsOption(QStringLiteral("fragments"), QStringLiteral("Number of fragments (100000)."),
+                                             QStringLiteral("M"), QStringLiteral("100000"));
+    const QCommandLineOption largeOption(QStringLiteral("large-folder"),
+                                         QStringLiteral("Fragments the system folder holds; the others are spread (0)."),
+                                         QStringLiteral("L"), QStringLiteral("0"));
+    const QCommandLineOption seedOption(QStringLiteral("seed"), QStringLiteral("Seed of the random choices (7)."),
+                                        QStringLiteral("S"), QStringLiteral("7"));
+    parser.addOptions({foldersOption, fragmentsOption, largeOption, seedOption});
+    parser.addPositionalArgument(QStringLiteral("OUTPUT"), QStringLiteral("The collection file to write."));
+    const auto usageError = [&parser](const QString &problem) {
+        std::fprintf(stderr, "clipvane-bench-collection: %s\n%s", qPrintable(problem), qPrintable(parser.helpText()));
         return 2;
+    };
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(helpOption)) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
     }
+    if (parser.isSet(versionOption))
+        parser.showVersion(); // prints the name and version, ends the program with 0
+    bool valid = parser.positionalArguments().size() == 1;
+    const auto number = [&](const QCommandLineOption &option) {
+        bool ok = false;
+        const int value = parser.value(option).toInt(&ok);
+        valid = valid && ok;
+        return value;
+    };
+    const int folders = number(foldersOption), fragments = number(fragmentsOption), largeFolder = number(largeOption);
+    bool seedValid = false;
+    const unsigned seed = parser.value(seedOption).toUInt(&seedValid);
+    valid = valid && seedValid;
+    if (!valid || folders < 1 || fragments < 0 || largeFolder < 0 || largeFolder > fragments)
+        return usageError(QStringLiteral("one output file and counts that fit are needed"));
+    const QString output = parser.positionalArguments().constFirst();
     QFile file(output);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(output));

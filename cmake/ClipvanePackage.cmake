@@ -5,9 +5,9 @@
 # postrm). See docs/package.md.
 
 set(clipvane_package_dir "${PROJECT_SOURCE_DIR}/packaging/debian")
-set(clipvane_package_docdir "${CMAKE_INSTALL_DATADIR}/doc/clipvane")
 
-# Debian wants a copyright file and a compressed changelog in the package's own doc folder; the
+# Debian wants a copyright file and a compressed changelog in the package's own doc folder (the
+# one the documents go to, CLIPVANE_INSTALL_DOCDIR); the
 # changelog is compressed without a name or time stamp, so the package is the same on every run.
 configure_file("${clipvane_package_dir}/changelog.in" "${PROJECT_BINARY_DIR}/packaging/changelog" @ONLY)
 set(clipvane_changelog "${PROJECT_BINARY_DIR}/packaging/changelog.gz")
@@ -16,7 +16,7 @@ add_custom_command(OUTPUT "${clipvane_changelog}"
     DEPENDS "${PROJECT_BINARY_DIR}/packaging/changelog"
     COMMENT "Compressing the package's changelog")
 add_custom_target(clipvane_package_files ALL DEPENDS "${clipvane_changelog}")
-install(FILES "${clipvane_package_dir}/copyright" "${clipvane_changelog}" DESTINATION "${clipvane_package_docdir}")
+install(FILES "${clipvane_package_dir}/copyright" "${clipvane_changelog}" DESTINATION "${CLIPVANE_INSTALL_DOCDIR}")
 
 # The software centres' description of Clipvane (AppStream), for the desktop entry that
 # registration writes; its release is the project's version, dated as the package's changelog.

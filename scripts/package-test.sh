@@ -83,10 +83,12 @@ contents=$(dpkg-deb --contents "$deb")
 for path in ./usr/bin/Clipvane ./usr/bin/htahost ./usr/bin/clipvane-native-host ./usr/bin/clipvane-regsvr \
     ./usr/bin/clipvane-reg ./usr/lib/clipvane/libTavreloHelpers.so ./usr/lib/clipvane/TKTHelp.html \
     ./usr/share/clipvane/extension/chromium/manifest.json ./usr/share/clipvane/extension/firefox/manifest.json \
-    ./usr/share/chromium/extensions/clipvane ./usr/share/doc/clipvane/copyright \
+    ./usr/share/chromium/extensions/clipvane ./usr/share/doc/clipvane/copyright ./usr/share/doc/clipvane/README.md \
+    ./usr/share/doc/clipvane/package.md \
     "./$firefox_addon/manifest.json" "./$firefox_addon/background.js" ./usr/share/metainfo/org.tavrelo.clipvane.metainfo.xml; do
     check "the package holds $path" grep -q " $path\( ->\|$\)" <<<"$contents"
 done
+check "the documents are in one folder" bash -c '! grep -q " \./usr/share/doc/Clipvane" <<<"$1"' _ "$contents"
 for program in $(sed -n 's|.* \./usr/bin/\([^ ]*\)$|\1|p' <<<"$contents"); do
     check "$program has a manual page" grep -q " ./usr/share/man/man1/$program.1.gz$" <<<"$contents"
 done

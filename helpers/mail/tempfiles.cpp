@@ -37,6 +37,15 @@ QString plainName(QString text)
     return text.replace(u'/', u'_').replace(QChar(u'\0'), u'_');
 }
 
+// The name of a file in the folder: one that names no file of its own there (empty, "." or "..",
+// which would name the folder itself or its parent once the extension is missing) takes a
+// name of its own.
+QString fileNameIn(const QString &name)
+{
+    const QString plain = plainName(name);
+    return plain.isEmpty() || plain == u"." || plain == u".." ? QStringLiteral("Collection") : plain;
+}
+
 }
 
 HRESULT Quillet::GetTempFilePath(const QString &fileName, const QString &extension, QString *path)
@@ -47,7 +56,7 @@ HRESULT Quillet::GetTempFilePath(const QString &fileName, const QString &extensi
     const QString folder = QDir::tempPath(); // $TMPDIR, else /tmp
     if (folder.isEmpty() || !QFileInfo(folder).isDir())
         return S_OK;
-    const QString stem = QDir(folder).filePath(plainName(fileName));
+    const QString stem = QDir(folder).filePath(fileNameIn(fileName));
     // Without an extension there is no dot: Windows drops a trailing one from a file name, Linux
     // would keep it and the attachment would be named "name.".
     const QString suffix = extension.isEmpty() ? QString() : u'.' + plainName(extension);

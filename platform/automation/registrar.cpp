@@ -81,20 +81,33 @@ private:
     QString m_failedKey;
 };
 
-// The module's own type library, when it carries one.
+// The module's type library: its TYPELIB resource, else the ".tlb" file beside it (the module's
+// path with its last extension replaced). *loadedFrom is the file it was loaded from.
+HRESULT loadModuleTypeLib(const QString &path, std::shared_ptr<const TypeLib> *lib, QString *loadedFrom)
+{
+    if (SUCCEEDED(LoadTypeLib(path, lib))) {
+        *loadedFrom = path;
+        return S_OK;
+    }
+    const QFileInfo module(path);
+    const QString name = module.fileName();
+    const qsizetype dot = name.lastIndexOf(u'.');
+    *loadedFrom = module.absolutePath() + u'/' + (dot > 0 ? name.left(dot) : name) + QStringLiteral(".tlb");
+    return LoadTypeLib(*loadedFrom, lib);
+}
+
+// Registers or unregisters the module's type library; a module without one fails, since script
+// could not call its objects. The help folder is the library file's folder with its closing
+// separator.
 HRESULT registerModuleTypeLib(const QString &path, RegistrarMode mode)
 {
-    QByteArray json;
-    HRESULT hr = loadModuleResource(path, QStringLiteral("TYPELIB"), QStringLiteral("1"), &json);
-    if (hr == TYPE_E_ELEMENTNOTFOUND)
-        return S_OK;
     std::shared_ptr<const TypeLib> lib;
-    if (SUCCEEDED(hr))
-        hr = LoadTypeLib(path, &lib);
+    QString loadedFrom;
+    const HRESULT hr = loadModuleTypeLib(path, &lib, &loadedFrom);
     if (FAILED(hr))
         return hr;
     if (mode == RegistrarMode::Register)
-        return RegisterTypeLib(*lib, path, QFileInfo(path).absolutePath());
+        return RegisterTypeLib(*lib, loadedFrom, QFileInfo(loadedFrom).absolutePath() + u'/');
     return UnRegisterTypeLib(lib->libid(), lib->majorVersion(), lib->minorVersion(), lib->lcid(), SYS_LINUX64);
 }
 

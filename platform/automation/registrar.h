@@ -54,8 +54,9 @@ HRESULT runRegistrarScript(const QString &script, const Replacements &replacemen
 // What DllRegisterServer and DllUnregisterServer of a module do: run its REGISTRY 101 script with
 // %MODULE% (the module's path) and %APPPATH% (its folder, no trailing slash) and the `more`
 // replacements of the module's own, each with its single quotes doubled, then register its type
-// library (TYPELIB 1) with the module's folder as help folder, or, when unregistering,
-// unregister it. Returns the first failure or S_OK.
+// library (TYPELIB 1, else the ".tlb" file beside the module) with its folder, closing "/"
+// included, as help folder, or, when unregistering, unregister it. A module with neither fails
+// (TYPE_E_CANTLOADLIBRARY). Returns the first failure or S_OK.
 HRESULT registerServerModule(const QString &modulePath, RegistrarMode mode, const Replacements &more = {},
                              RegistrarScope scope = RegistrarScope::Caller);
 

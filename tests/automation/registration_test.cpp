@@ -279,6 +279,46 @@ TEST(ServerRegistration, theModulesOwnEntriesRegisterIt)
     EXPECT_EQ(registeredServerPath(kGaugeClass), QString());
 }
 
+// The type library comes from the module, else from the ".tlb" file beside it; a module with
+// neither fails instead of registering nothing. The help folder ends in its separator.
+TEST(ServerRegistration, theTypeLibraryComesFromTheModuleElseFromTheFileBesideIt)
+{
+    ScratchRegistry registry;
+    Files files;
+    QByteArray typeLib;
+    ASSERT_EQ(loadModuleResource(kServer, str("TYPELIB"), str("1"), &typeLib), S_OK);
+    const auto bareCopy = [&](const char *folder) {
+        QDir(files.path()).mkpath(str(folder));
+        const QString path = files.path() + u'/' + str(folder) + str("/libbare.so");
+        EXPECT_TRUE(QFile::copy(str(BARE_TEST_SERVER), path));
+        return path;
+    };
+    const QString beside = bareCopy("beside"), alone = bareCopy("alone");
+    files.write(str("beside/libbare.tlb"), typeLib);
+    const QString version = str("TypeLib\\{3F0A9C40-5D2B-4E8A-8C1E-2B6D904A7101}\\1.0");
+    const struct {
+        QString module;
+        HRESULT result;
+        QString loadedFrom;
+    } cases[] = {
+        {kServer, S_OK, kServer},
+        {beside, S_OK, files.path() + str("/beside/libbare.tlb")},
+        {alone, TYPE_E_CANTLOADLIBRARY, QString()},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.module.toStdString());
+        EXPECT_EQ(registerServerModule(c.module, RegistrarMode::Register), c.result);
+        EXPECT_EQ(stringValue(HKEY_CLASSES_ROOT, version + str("\\0\\linux64")).value_or(QString()), c.loadedFrom);
+        EXPECT_EQ(stringValue(HKEY_CLASSES_ROOT, version + str("\\HELPDIR")).value_or(QString()),
+                  c.loadedFrom.isEmpty() ? QString() : QFileInfo(c.loadedFrom).absolutePath() + u'/');
+        std::shared_ptr<const TypeLib> lib;
+        EXPECT_EQ(LoadRegTypeLib(kServerLib, 1, 0, 0, &lib), c.loadedFrom.isEmpty() ? TYPE_E_LIBNOTREGISTERED : S_OK);
+        EXPECT_EQ(registerServerModule(c.module, RegistrarMode::Unregister), c.result);
+        EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, str("TypeLib\\{3F0A9C40-5D2B-4E8A-8C1E-2B6D904A7101}")));
+        EXPECT_EQ(registeredServerPath(kGaugeClass), QString());
+    }
+}
+
 TEST(ServerRegistration, registeringTwiceLeavesOneCopyWithoutStaleValues)
 {
     ScratchRegistry registry;

@@ -210,8 +210,10 @@ EXPORTED int TavreloFindResource(const char *type, const char *name, const unsig
         *size = bytes.size();
         return 1;
     };
+#ifndef TESTSERVER_WITHOUT_TYPELIB // the bare server's type library is a file beside it, if any
     if (std::strcmp(type, "TYPELIB") == 0 && std::strcmp(name, "1") == 0)
         return found(kTypeLib);
+#endif
     if (std::strcmp(type, "REGISTRY") == 0 && std::strcmp(name, "101") == 0)
         return found(kRegistrarScript);
     return 0;

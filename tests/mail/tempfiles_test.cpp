@@ -51,6 +51,10 @@ TEST_F(TempFileNames, oddNamesStayInTheTemporaryFolder)
     EXPECT_EQ(tempPath(QStringLiteral("/etc/x"), QStringLiteral("t-q")), in("_etc_x.t-q"));
     EXPECT_EQ(tempPath(QStringLiteral("nul") + QChar(u'\0') + QStringLiteral("x"), QStringLiteral("t-q")),
               in("nul_x.t-q"));
+    for (const char *nameless : {"", ".", ".."}) { // would name the folder or its parent
+        EXPECT_EQ(tempPath(QString::fromUtf8(nameless), QStringLiteral("t-q")), in("Collection.t-q")) << nameless;
+        EXPECT_EQ(tempPath(QString::fromUtf8(nameless), QStringLiteral("")), in("Collection")) << nameless;
+    }
     writeFile(in("100%2.t-q"));
     EXPECT_EQ(tempPath(QStringLiteral("100%2"), QStringLiteral("t-q")), in("100%2 (1).t-q"));
 }

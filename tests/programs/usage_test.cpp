@@ -50,6 +50,9 @@ const Program kPrograms[] = {
     {CLIPVANE_REGSVR, "clipvane-regsvr", "--machine"},
     {HTAHOST, "htahost", "--menu-arguments"},
     {NATIVE_HOST, "clipvane-native-host", "--version"},
+#ifdef BENCH_COLLECTION
+    {BENCH_COLLECTION, "clipvane-bench-collection", "--large-folder <L>"},
+#endif
 };
 
 TEST(ProgramOptions, HelpVersionAndWrongOption)

@@ -30,14 +30,18 @@ protected:
     QString outline(const QString &path) { return read(path).value(str("outline")).toString(); }
 
     // Runs the exchange command `call` with `path` answered as the other file and chooses the
-    // folder named `folder` in the chooser; the command's result.
-    bool exchange(const char *call, const QString &path, const char *folder, const char *current = nullptr)
+    // folder named `folder` in the chooser, after `meanwhile` ran while it was open; the command's
+    // result.
+    bool exchange(const char *call, const QString &path, const char *folder, const char *current = nullptr,
+                  const std::function<void()> &meanwhile = {})
     {
         answer({{str("kind"), str("file")}, {str("answer"), path}});
         auto chooser = openVisibilityDialog(call, "/ktMoveToFolder.htm");
         if (current) { // the folder the chooser starts on
             EXPECT_EQ(chooser->evaluate(str("goTree.GetCurrentNodeUIN()")).toVariant().toString(), str(current));
         }
+        if (meanwhile)
+            meanwhile();
         chooser->evaluate(QStringLiteral("Array.from(document.querySelectorAll('li > span')).find((s) => s.textContent.trim() == %1).click();"
                                          " setTimeout(() => document.getElementById('OK').click()); true")
                               .arg(literal(str(folder))));
@@ -130,6 +134,56 @@ TEST_F(Exchange, AnImportCopiesFragmentsBeforeSubfoldersWithTheOpenFilesIdentifi
     EXPECT_FALSE(saved.contains(str("Theirs"))) << "the other file's root is not copied";
     EXPECT_EQ(ScratchRegistry::readFile(theirs), written) << "the other file is only read";
     EXPECT_TRUE(js(str("fnGetTreeHolder().textContent.includes('Source')")).toBool()) << "the viewer shows the import";
+}
+
+// Another program changes a file while the user chooses the folder: the copy is made from what
+// both files hold at the time of the copy, and the other program's change is kept.
+TEST_F(Exchange, AChangeMadeWhileTheFolderIsChosenIsKept)
+{
+    const QString other = m_files.filePath(str("Other.t-q"));
+    ScratchRegistry::writeFile(other, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root xmlns:TavTracker=\"http://www.tavrelo.com/tracker/\" "
+                                      "TimeStamp=\"3\" NextUIN=\"3\" dbversion=\"1.0\"><TavTracker:ktDATABASE Name=\"Theirs\" "
+                                      "IsDatabase=\"-1\" UIN=\"0\"><TavTracker:ktNODE Name=\"Default Collection\" UIN=\"1\" "
+                                      "IsUnsortedNode=\"1\"/><TavTracker:ktNODE Name=\"Target\" UIN=\"2\"/></TavTracker:ktDATABASE></root>");
+    startOnTestCollection(4);
+    // Replaces `from` by `to` in the file and advances its stamp, as another instance's save does.
+    const auto changeOutside = [](const QString &path, const char *from, const char *to) {
+        return [=] {
+            QString text = QString::fromUtf8(ScratchRegistry::readFile(path));
+            ASSERT_TRUE(text.contains(str(from)));
+            text.replace(str(from), str(to));
+            const QRegularExpressionMatch stamp = QRegularExpression(str("TimeStamp=\"(\\d+)\"")).match(text);
+            ASSERT_TRUE(stamp.hasMatch());
+            text.replace(stamp.capturedStart(1), stamp.capturedLength(1), QString::number(stamp.captured(1).toInt() + 100));
+            ScratchRegistry::writeFile(path, text.toUtf8());
+        };
+    };
+    const struct {
+        const char *call;
+        QString path;
+        const char *folder, *from, *to;
+        QString file; // the file that holds both changes
+        QStringList holds; // parts of its outline, each as often as listed
+    } cases[] = {
+        {"fnPerformImportExport(cixImport)", m_path, "Sorting", "Name=\"Beta\"", "Name=\"Beta 2\"", m_path,
+         {str("Child(Fragment 401, Fragment 402, Sorting(Beta 2, Alpha, Delta, Charlie))"), str("Sorting(Beta 2, Alpha"),
+          str("Sorting(Beta 2, Alpha")}},
+        {"fnPerformImportExport(cixExport)", m_path, "Hostile", "Name=\"Fragment 401\"", "Name=\"Fragment 401b\"", m_path,
+         {str("Child(Fragment 401b, Fragment 402, Sorting(Beta 2, Alpha, Delta, Charlie))"),
+          str("Child(Fragment 401b, Fragment 402, Sorting(Beta 2, Alpha, Delta, Charlie))")}},
+        {"fnPerformImportExport(cixExport)", other, "Target", "Name=\"Default Collection\"", "Name=\"Unsorted\"", other,
+         {str("Theirs(Unsorted*, Target(Child(Fragment 401b, Fragment 402, Sorting(Beta 2, Alpha, Delta, Charlie))))")}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.call) + " into " + c.path.toStdString());
+        ASSERT_TRUE(exchange(c.call, c.path, c.folder, nullptr, changeOutside(c.path, c.from, c.to)));
+        const QString saved = outline(c.file);
+        for (const QString &part : c.holds)
+            EXPECT_EQ(saved.count(part), c.holds.count(part)) << saved.toStdString();
+        EXPECT_TRUE(read(c.file).value(str("sound")).toBool());
+    }
+    EXPECT_EQ(messages().count(str("The file has been modified by another program.\nIt will be reloaded.")), 2);
+    EXPECT_EQ(js(str("(goBase.xml.match(/Fragment 401b/g) || []).length")).toInt(), 2) << "the viewer shows the file";
 }
 
 } // namespace

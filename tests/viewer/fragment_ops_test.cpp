@@ -160,4 +160,75 @@ TEST_F(FragmentOps, FragmentsAreCopiedIntoTheirOwnFolderAndMovedToAnother)
         EXPECT_TRUE(shownUINs().contains(uin)) << uin.toStdString();
 }
 
+// A change made while a long list is still being inserted, after another program's change made
+// the viewer reload (which starts the list afresh): fragments deleted or moved away beyond the
+// first chunk are not drawn by the later chunks.
+TEST_F(FragmentOps, FragmentsDeletedOrMovedAwayDuringAReloadedListStayAway)
+{
+    startOnTestCollection(2);
+    const char idle[] = "new Promise((r) => { const t = () => listProbe.idle() ? r(true) : setTimeout(t, 20); t(); })";
+    ASSERT_TRUE(js(str(idle)).toBool());
+    QStringList expected = shownUINs();
+    ASSERT_EQ(expected.size(), 45);
+    for (const char *command : {"fnDeleteFragments", "fnMoveFragments"}) {
+        SCOPED_TRACE(command);
+        const QStringList changed = expected.mid(25, 5); // beyond the first chunk of 20
+        QByteArray outside = savedFile();
+        const int stamp = timeStamp();
+        const QByteArray from = "TimeStamp=\"" + QByteArray::number(stamp) + '"';
+        const QByteArray to = "TimeStamp=\"" + QByteArray::number(stamp + 10) + '"';
+        outside.replace(from, to);
+        ScratchRegistry::writeFile(m_path, outside);
+        const QString call = QStringLiteral("%1(%2)").arg(str(command), QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(changed)).toJson(QJsonDocument::Compact)));
+        if (str(command) == str("fnMoveFragments")) {
+            auto chooser = openVisibilityDialog(call.toUtf8().constData(), "/ktMoveToFolder.htm");
+            chooser->evaluate(str("document.querySelector('li[UIN=\"6\"] > span').click(); setTimeout(() => document.getElementById('OK').click()); true"));
+            EXPECT_TRUE(js(str("window.dialogDone")).toBool());
+        } else {
+            js(call);
+        }
+        EXPECT_EQ(messages().last(), str("The file has been modified by another program.\nIt will be reloaded."));
+        ASSERT_TRUE(js(str(idle)).toBool());
+        for (const QString &uin : changed)
+            expected.removeOne(uin);
+        EXPECT_EQ(shownUINs(), expected);
+        EXPECT_EQ(timeStamp(), stamp + 11) << "saved once, after the other program's change";
+    }
+}
+
+// A save that fails (here the collection's folder does not exist yet) is reported as a failure
+// by every change function; the changes stay in the viewer, which shows them, and the next save,
+// once the folder is there, writes them all.
+TEST_F(FragmentOps, AFailedSaveIsAFailureAndTheChangesAreSavedLater)
+{
+    startOnTestCollection(1);
+    const QString later = m_files.filePath(str("later/List.t-q"));
+    ASSERT_TRUE(js(QStringLiteral("fnLoadFile('%1'); window.uinOf = (name) => goBase.selectSingleNode(\"//*[@Name='\" + name + \"']\")"
+                                  ".getAttribute('UIN'); gbCollectionOpen").arg(later)).toBool());
+    const char *const changes[] = {
+        "fnChangeOpenCollection(() => { const root = fnGetDatabaseElement(goBase), add = (parent, kind, name) => {"
+        " const e = parent.appendChild(goBase.createElement(kind)); e.setAttribute('UIN', fnCreateNewUIN(goBase));"
+        " e.setAttribute('Name', name); }; ['a', 'b', 'c', 'd'].forEach((n) => add(root.selectSingleNode(cxbiNODE), cxbiFRAGMENT, n));"
+        " add(root, cxbiNODE, 'Target'); return true; })",
+        "fnApplyFragmentPropertyChangeToBase(uinOf('a'), 'Comment', 'edited')",
+        "fnDeleteFragmentFromBase([uinOf('b')])",
+        "fnMoveFragmentInBase(uinOf('Target'), '1', [uinOf('c')], false)",
+    };
+    for (const char *change : changes)
+        EXPECT_EQ(js(str(change)).toVariant().toInt(), 0) << change; // ktfFailure, or false
+    EXPECT_EQ(messages().size(), 4);
+    EXPECT_TRUE(messages().value(0).startsWith(str("The change could not be saved.")));
+    EXPECT_EQ(js(str("listProbe.tables().map((t) => t.querySelector('.FragmentTitle').textContent).join()")).toString(), str("a,d"))
+        << "the list shows the changed collection";
+
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(later).absolutePath()));
+    EXPECT_EQ(js(str("fnDeleteFragmentFromBase([uinOf('d')])")).toInt(), 1) << "ktfSuccess";
+    const QString saved = QString::fromUtf8(ScratchRegistry::readFile(later));
+    for (const char *kept : {"Name=\"a\" Comment=\"edited\"", "Name=\"Target\""})
+        EXPECT_TRUE(saved.contains(str(kept))) << kept << saved.toStdString();
+    for (const char *gone : {"Name=\"b\"", "Name=\"d\""})
+        EXPECT_FALSE(saved.contains(str(gone))) << gone;
+    EXPECT_TRUE(QRegularExpression(str("(?s)Name=\"Target\"[^>]*>(?:(?!</TavTracker:ktNODE>).)*Name=\"c\"")).match(saved).hasMatch());
+}
+
 } // namespace

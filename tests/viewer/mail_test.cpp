@@ -79,6 +79,15 @@ TEST_F(Mail, TheAttachmentTakesTheFileNameWithoutAnExtensionAndOpensAsACollectio
                   .toString(),
               str("true,true,Parent,2"))
         << "the mailed folder is the system folder below the root";
+
+    // A collection named ".t-q" alone: the attachment takes the root folder's name, and stays in
+    // the temporary folder.
+    const QString nameless = m_files.filePath(str(".t-q"));
+    ScratchRegistry::writeFile(nameless, savedFile());
+    EXPECT_TRUE(js(QStringLiteral("fnLoadFile('%1'); gsCurrentPath == '%1' && gbCollectionOpen").arg(nameless)).toBool());
+    js(str("listProbe.press('SendByMailButton')"));
+    EXPECT_EQ(messages(), QStringList());
+    EXPECT_TRUE(record().contains(str("path=") + m_temp.filePath(str("Mine.t-q")) + u'\n')) << record().toStdString();
 }
 
 } // namespace

@@ -127,6 +127,39 @@ TEST_F(Toolbar, EveryCommandButtonRunsItsCommand)
     EXPECT_TRUE(js(str("fnIsFolderTreeVisible()")).toBool());
 }
 
+// What fails inside a command is told by the command itself, as for every other command; and
+// the visibility dialog loads both shared scripts once more when they did not arrive.
+TEST_F(Toolbar, CommandsReportWhatFailsInsideThem)
+{
+    startOnTestCollection(1);
+    const struct {
+        const char *call, *broken; // the command, and a function it calls that fails
+    } cases[] = {
+        {"fnPerformSendByMail(sbmDefault)", "fnGetHelperObject"},
+        {"fnHTMLExport()", "fnHasFragmentsBelow"},
+        {"fnDeleteFragments(['101'])", "fnPrepareToChangeDatabase"},
+        {"fnMoveFragments(['101'])", "fnGetTreeHolder"},
+        {"fnChangeVisibilityOptions()", "fnShowVisibilityDialog"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.call);
+        EXPECT_TRUE(js(QStringLiteral("(() => { const kept = window.%1; window.%1 = () => { throw new Error('%1 broke'); };"
+                                      " try { %2; } finally { window.%1 = kept; } return true; })()")
+                           .arg(str(c.broken), str(c.call)))
+                        .toBool());
+        EXPECT_EQ(messages().value(messages().size() - 1), str("Operation failed with the following error:\n\n") + str(c.broken) + str(" broke"));
+    }
+    EXPECT_TRUE(savedFile().contains("UIN=\"101\""));
+
+    auto dialog = openVisibilityDialog("fnChangeVisibilityOptions()");
+    EXPECT_TRUE(dialog->evaluate(str("window.fnStringRemoveOutterSpaces = undefined; new Promise((r) => { fnStart = () => "
+                                     "r(fnStringRemoveOutterSpaces(' ') === '' && document.querySelectorAll('script[src=\"String.js\"]').length == 2);"
+                                     " fnLoad(); })"))
+                    .toBool());
+    dialog->evaluate(str("setTimeout(() => document.getElementById('Cancel').click()); true"));
+    EXPECT_TRUE(js(str("window.dialogDone")).toBool());
+}
+
 TEST_F(Toolbar, PrintWritesWholeFragmentsWithoutButtonsAndAboutShowsTheVersion)
 {
     startOnTestCollection(2);

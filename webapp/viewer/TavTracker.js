@@ -483,6 +483,12 @@ function fnReadFileNow(sPath, bDoNotRecord)
     }
 }
 
+// The top-level handler of every command: what failed inside it, told once.
+function fnReportCommandError(e)
+{
+    alert(L_OPERATION_FAILED + ((e && (e.description || e.message)) || String(e)));
+}
+
 function fnViewerError(sMessage)
 {
     var oError = new Error(sMessage);
@@ -566,7 +572,7 @@ function fnOpenFile()
         goCurrentFolderUIN = -1;
         fnLoadFile(sChosen);
     } catch (e) {
-        alert(L_OPERATION_FAILED + (e.description || e.message));
+        fnReportCommandError(e);
     }
 }
 
@@ -606,7 +612,7 @@ function fnShowRecentList()
                 fnLoadFile(aRecent[nChoice - 1]);
         }
     } catch (e) {
-        alert(L_OPERATION_FAILED + (e.description || e.message));
+        fnReportCommandError(e);
     }
 }
 
@@ -639,7 +645,7 @@ function fnOnListContextMenu(oEvent)
         else if (nChoice == kCopyCommand)
             oFrame.document.execCommand("copy");
     } catch (e) {
-        alert(L_OPERATION_FAILED + (e.description || e.message));
+        fnReportCommandError(e);
     }
     return false;
 }
@@ -725,6 +731,16 @@ function fnSaveChangedDatabase()
         fnFlushPendingSave();
     });
     return true;
+}
+
+// After a change whose save failed (the user was told, and the change stays in goBase for the
+// next save) the tree and the list show goBase as it now is.
+function fnShowUnsavedChange()
+{
+    fnChooseCurrentFolder();
+    var sTree = fnRenderFolderTree(goBase);
+    if (sTree)
+        fnShowLoadedTree(sTree);
 }
 
 // ---- The helper's events -------------------------------------------------------------------------

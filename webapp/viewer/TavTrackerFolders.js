@@ -20,11 +20,6 @@ var cnNameDialogHeight = 140;
 
 // ---- Shared steps --------------------------------------------------------------------------------
 
-function fnReportFolderCommandError(e)
-{
-    alert(L_OPERATION_FAILED + (e && (e.description || e.message)));
-}
-
 // Runs one change of the open collection under the change protocol. fnChange() changes goBase
 // and returns true, or returns false after telling the user why it gives up; an error it throws
 // gives up silently. The protocol's result; ktfFailure when nothing was saved. The lock is
@@ -44,7 +39,10 @@ function fnChangeOpenCollection(fnChange)
         fnUnlockQuietly(fnGetHelperObject(), gsCurrentPath);
         return ktfFailure;
     }
-    fnSaveChangedDatabase();
+    if (!fnSaveChangedDatabase()) {
+        fnShowUnsavedChange();
+        return ktfFailure;
+    }
     return nResult;
 }
 
@@ -120,7 +118,7 @@ function fnNewFolder()
         if (fnNewFolderToBase(sParentUIN, sName, oCreated) != ktfFailure)
             fnGetTree().CreateNewNode(sParentUIN, sName, oCreated.sUIN);
     } catch (e) {
-        fnReportFolderCommandError(e);
+        fnReportCommandError(e);
     }
 }
 
@@ -168,7 +166,7 @@ function fnRenameFolder()
         if (fnRenameFolderToBase(sUIN, sName) != ktfFailure)
             fnGetTree().RenameNode(sUIN, sName);
     } catch (e) {
-        fnReportFolderCommandError(e);
+        fnReportCommandError(e);
     }
 }
 
@@ -195,7 +193,7 @@ function fnDeleteFolder()
         if (fnDeleteFolderFromBase(sUIN) != ktfFailure)
             fnGetTree().RemoveNode(sUIN, true);
     } catch (e) {
-        fnReportFolderCommandError(e);
+        fnReportCommandError(e);
     } finally {
         fnClearListSelection();
     }
@@ -257,7 +255,7 @@ function fnMoveFolder()
             fnGetTree().MoveNode(sDestination, sSource);
         }
     } catch (e) {
-        fnReportFolderCommandError(e);
+        fnReportCommandError(e);
     }
 }
 

@@ -163,7 +163,7 @@ function fnEditOnAccept(oBox)
     fnEditRestoreFromEdit(oBox);
 }
 
-// Stores one attribute of a fragment; true when it was stored and the list still shows the file.
+// Stores one attribute of a fragment; true when it was saved and the list still shows the file.
 function fnApplyFragmentPropertyChangeToBase(sUIN, sAttribute, sValue)
 {
     var nResult = fnPrepareToChangeDatabase();
@@ -176,7 +176,10 @@ function fnApplyFragmentPropertyChangeToBase(sUIN, sAttribute, sValue)
         return false;
     }
     oFragment.setAttribute(sAttribute, sValue);
-    fnSaveChangedDatabase();
+    // A failed save was told: the box stays open with the user's text (the change also stays in
+    // goBase and goes into the next save).
+    if (!fnSaveChangedDatabase())
+        return false;
     if (nResult == ktfReloaded) {
         OnFolderChanged();
         return false;
@@ -292,17 +295,21 @@ function fnFindAllFragments(aUINs)
 
 function fnDeleteFragments(aUINs)
 {
-    aUINs = fnCommandFragmentUINs(aUINs);
-    if (!aUINs)
-        return;
-    if (!confirm(aUINs.length > 1 ? L_DELETE_CITATIONS : L_DELETE_CITATION))
-        return;
-    if (fnDeleteFragmentFromBase(aUINs) == ktfFailure)
-        return;
-    fnRemoveFragmentsFromList(aUINs);
-    fnAfterFragmentsChanged();
-    if (fnIsSearching())
-        OnFolderChanged();
+    try {
+        aUINs = fnCommandFragmentUINs(aUINs);
+        if (!aUINs)
+            return;
+        if (!confirm(aUINs.length > 1 ? L_DELETE_CITATIONS : L_DELETE_CITATION))
+            return;
+        if (fnDeleteFragmentFromBase(aUINs) == ktfFailure)
+            return;
+        fnRemoveFragmentsFromList(aUINs);
+        fnAfterFragmentsChanged();
+        if (fnIsSearching())
+            OnFolderChanged();
+    } catch (e) {
+        fnReportCommandError(e);
+    }
 }
 
 function fnFragmentDelete(oButton)
@@ -322,37 +329,44 @@ function fnDeleteFragmentFromBase(aUINs)
     }
     for (var i = 0; i < aFragments.length; i++)
         aFragments[i].parentNode.removeChild(aFragments[i]);
-    fnSaveChangedDatabase();
+    if (!fnSaveChangedDatabase()) {
+        fnShowUnsavedChange();
+        return ktfFailure;
+    }
     return nResult;
 }
 
 function fnMoveFragments(aUINs)
 {
-    aUINs = fnCommandFragmentUINs(aUINs);
-    if (!aUINs)
-        return;
-    var sSource;
     try {
-        sSource = String(fnGetFolderTreeUIN());
+        aUINs = fnCommandFragmentUINs(aUINs);
+        if (!aUINs)
+            return;
+        var sSource;
+        try {
+            sSource = String(fnGetFolderTreeUIN());
+        } catch (e) {
+            sSource = String(goCurrentFolderUIN);
+        }
+        var oChoice = window.showModalDialog("ktMoveToFolder.htm", {
+            XMLbase: goBase,
+            TreeHTML: fnGetTreeHolder().innerHTML,
+            nDialogMode: cmtfFragmentMove,
+            sourceFolder: sSource,
+        }, "help:no; resizable:no; status:no;");
+        if (!oChoice || oChoice.oFolder === undefined || oChoice.oFolder === null || oChoice.oFolder === "")
+            return;
+        var sDestination = String(oChoice.oFolder), bCopy = !!oChoice.bMakeCopy;
+        if (fnMoveFragmentInBase(sDestination, sSource, aUINs, bCopy) == ktfFailure)
+            return;
+        if (!bCopy)
+            fnRemoveFragmentsFromList(aUINs);
+        fnAfterFragmentsChanged();
+        if ((bCopy && sDestination == sSource) || fnListShowsAllFolders())
+            OnFolderChanged();
     } catch (e) {
-        sSource = String(goCurrentFolderUIN);
+        fnReportCommandError(e);
     }
-    var oChoice = window.showModalDialog("ktMoveToFolder.htm", {
-        XMLbase: goBase,
-        TreeHTML: fnGetTreeHolder().innerHTML,
-        nDialogMode: cmtfFragmentMove,
-        sourceFolder: sSource,
-    }, "help:no; resizable:no; status:no;");
-    if (!oChoice || oChoice.oFolder === undefined || oChoice.oFolder === null || oChoice.oFolder === "")
-        return;
-    var sDestination = String(oChoice.oFolder), bCopy = !!oChoice.bMakeCopy;
-    if (fnMoveFragmentInBase(sDestination, sSource, aUINs, bCopy) == ktfFailure)
-        return;
-    if (!bCopy)
-        fnRemoveFragmentsFromList(aUINs);
-    fnAfterFragmentsChanged();
-    if ((bCopy && sDestination == sSource) || fnListShowsAllFolders())
-        OnFolderChanged();
 }
 
 function fnFragmentMove(oButton)
@@ -384,6 +398,9 @@ function fnMoveFragmentInBase(sDestination, sSource, aUINs, bCopy)
             oDestination.appendChild(aFragments[i]);
         }
     }
-    fnSaveChangedDatabase();
+    if (!fnSaveChangedDatabase()) {
+        fnShowUnsavedChange();
+        return ktfFailure;
+    }
     return nResult;
 }

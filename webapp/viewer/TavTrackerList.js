@@ -14,8 +14,8 @@ var arSortDirections = ["Sort &Ascending", "Sort D&escending"];
 var gnSortBy = -1;
 var gnSortDirection = -1;
 var FolderChangeTimer = -1;
-// The list being inserted in chunks: {aFragments, nNext, oOptions}; null when none. A chunk's
-// markup is made when it is inserted, so that a long list never holds the window up.
+// The list being inserted in chunks: {aFragments, nNext, oOptions, oFolder}; null when none. A
+// chunk's markup is made when it is inserted, so that a long list never holds the window up.
 var goQueuedList = null;
 var kListChunk = 20;        // fragments a chunk
 var kListChunkMs = 200;
@@ -81,7 +81,8 @@ function fnListShowsAllFolders()
 function fnShowListOf(aFragments, oOptions)
 {
     if (aFragments.length >= kListChunkedFrom) {
-        goQueuedList = { aFragments: aFragments, nNext: 0, oOptions: oOptions };
+        goQueuedList = { aFragments: aFragments, nNext: 0, oOptions: oOptions,
+                         oFolder: fnListShowsAllFolders() ? null : fnFindElementByUIN(goBase, String(goCurrentFolderUIN)) };
         fnTransferItem();
     } else {
         fnInsertListPart(aFragments, 0, aFragments.length, oOptions);
@@ -89,13 +90,33 @@ function fnShowListOf(aFragments, oOptions)
     }
 }
 
-// Appends aFragments[nFrom] up to (not including) aFragments[nTo]; the results of a search get
-// their matched words marked.
-function fnInsertListPart(aFragments, nFrom, nTo, oOptions)
+// Whether the collection still holds the queued fragment where the list shows it: a change made
+// while the list is being inserted (a delete, a move) may have taken it away.
+function fnIsStillListed(oQueue, oFragment)
+{
+    if (!goBase.documentElement || !goBase.documentElement.contains(oFragment))
+        return false;
+    return !oQueue.oFolder || oFragment.parentNode === oQueue.oFolder;
+}
+
+// Appends aFragments[nFrom] up to (not including) aFragments[nTo], of a queued list (oQueue) only
+// those it still holds; the results of a search get their matched words marked.
+function fnInsertListPart(aFragments, nFrom, nTo, oOptions, oQueue)
 {
     var oHolder = fnGetQuilletHolder();
     var oLast = oHolder.lastElementChild;
-    oHolder.insertAdjacentHTML("beforeend", fnRenderFragments(aFragments, nFrom, nTo, oOptions));
+    var sMarkup = "";
+    if (!oQueue) {
+        sMarkup = fnRenderFragments(aFragments, nFrom, nTo, oOptions);
+    } else {
+        var aParts = [];
+        for (var i = nFrom; i < nTo; i++) {
+            if (fnIsStillListed(oQueue, aFragments[i]))
+                aParts.push(fnRenderFragments(aFragments, i, i + 1, oOptions));
+        }
+        sMarkup = aParts.join("");
+    }
+    oHolder.insertAdjacentHTML("beforeend", sMarkup);
     if (!oOptions.aSearchTerms)
         return;
     var aTables = [];
@@ -116,7 +137,7 @@ function fnTransferItem()
     if (!oQueue)
         return;
     var nTo = Math.min(oQueue.nNext + kListChunk, oQueue.aFragments.length);
-    fnInsertListPart(oQueue.aFragments, oQueue.nNext, nTo, oQueue.oOptions);
+    fnInsertListPart(oQueue.aFragments, oQueue.nNext, nTo, oQueue.oOptions, oQueue);
     oQueue.nNext = nTo;
     if (nTo < oQueue.aFragments.length) {
         FolderChangeTimer = setTimeout(fnTransferItem, kListChunkMs);
@@ -151,7 +172,7 @@ function fnSortModeSelect()
         else if (nChoice >= arSortFields.length && nChoice < arSortFields.length + arSortDirections.length)
             fnSortBy(-1, nChoice - arSortFields.length, true);
     } catch (e) {
-        alert(L_OPERATION_FAILED + (e.description || e.message));
+        fnReportCommandError(e);
     }
 }
 
@@ -325,15 +346,19 @@ function fnShowVisibilityDialog(oOptions)
 
 function fnChangeVisibilityOptions()
 {
-    var oOptions = fnGetVisibilityOptions();
-    oOptions.nMode = cvoDB;
-    if (!fnShowVisibilityDialog(oOptions))
-        return;
-    fnSetSetting(ccsVHideFieldNames, oOptions.bShowFieldNames ? 0 : 1, true);
-    fnSetSetting(ccsVShowTitle, oOptions.bShowTitle ? 1 : 0, true);
-    fnSetSetting(ccsVShowDate, oOptions.bShowDate ? 1 : 0, true);
-    fnSetSetting(ccsVShowText, oOptions.bShowText ? 1 : 0, true);
-    fnSetSetting(ccsVShowComment, oOptions.bShowComment ? 1 : 0, true);
-    fnSetSetting(ccsVShowURL, oOptions.bShowURL ? 1 : 0, true);
-    OnFolderChanged();
+    try {
+        var oOptions = fnGetVisibilityOptions();
+        oOptions.nMode = cvoDB;
+        if (!fnShowVisibilityDialog(oOptions))
+            return;
+        fnSetSetting(ccsVHideFieldNames, oOptions.bShowFieldNames ? 0 : 1, true);
+        fnSetSetting(ccsVShowTitle, oOptions.bShowTitle ? 1 : 0, true);
+        fnSetSetting(ccsVShowDate, oOptions.bShowDate ? 1 : 0, true);
+        fnSetSetting(ccsVShowText, oOptions.bShowText ? 1 : 0, true);
+        fnSetSetting(ccsVShowComment, oOptions.bShowComment ? 1 : 0, true);
+        fnSetSetting(ccsVShowURL, oOptions.bShowURL ? 1 : 0, true);
+        OnFolderChanged();
+    } catch (e) {
+        fnReportCommandError(e);
+    }
 }

@@ -165,39 +165,43 @@ function fnStoreHTMLExportOptions(oOptions)
 
 function fnHTMLExport()
 {
-    var oFolder = null;
     try {
-        oFolder = gbCollectionOpen ? fnFindFolder(String(fnGetFolderTreeUIN())) : null;
+        var oFolder = null;
+        try {
+            oFolder = gbCollectionOpen ? fnFindFolder(String(fnGetFolderTreeUIN())) : null;
+        } catch (e) {
+            oFolder = null;
+        }
+        if (!oFolder) {
+            alert(L_FOLDER_NOT_FOUND);
+            return;
+        }
+        if (!fnHasFragmentsBelow(oFolder)) {
+            alert(L_HTML_NO_CITATIONS);
+            return;
+        }
+        if (!fnBrowseForFile(gsCurrentPath, L_Export_Dialog_Title, L_HTML_EXT, L_HTML_FILTER, true))
+            return;
+        var sPath = fnGetBrowserObject().FileName;
+        var oOptions = fnReadHTMLExportOptions();
+        if (!fnShowVisibilityDialog(oOptions))
+            return;
+        if (!oOptions.bShowTitle && !oOptions.bShowText && !oOptions.bShowComment) {
+            alert(L_HTML_NO_FIELDS);
+            return;
+        }
+        fnStoreHTMLExportOptions(oOptions);
+        if (gnSortBy == -1 || gnSortDirection == -1)
+            fnInitSortMode();
+        var sPage = fnSpecialRemoveWhiteSpaces(fnRenderHTMLExport(oFolder, oOptions, gnSortBy, gnSortDirection));
+        try {
+            // Written beside the target and then put in its place: a failed write leaves an existing
+            // page as it was.
+            __tavreloHost.writeTextFile(sPath, sPage, "utf-16le");
+        } catch (e) {
+            alert(L_HTML_WRITE_FAILED_1 + sPath + L_HTML_WRITE_FAILED_2);
+        }
     } catch (e) {
-        oFolder = null;
-    }
-    if (!oFolder) {
-        alert(L_FOLDER_NOT_FOUND);
-        return;
-    }
-    if (!fnHasFragmentsBelow(oFolder)) {
-        alert(L_HTML_NO_CITATIONS);
-        return;
-    }
-    if (!fnBrowseForFile(gsCurrentPath, L_Export_Dialog_Title, L_HTML_EXT, L_HTML_FILTER, true))
-        return;
-    var sPath = fnGetBrowserObject().FileName;
-    var oOptions = fnReadHTMLExportOptions();
-    if (!fnShowVisibilityDialog(oOptions))
-        return;
-    if (!oOptions.bShowTitle && !oOptions.bShowText && !oOptions.bShowComment) {
-        alert(L_HTML_NO_FIELDS);
-        return;
-    }
-    fnStoreHTMLExportOptions(oOptions);
-    if (gnSortBy == -1 || gnSortDirection == -1)
-        fnInitSortMode();
-    var sPage = fnSpecialRemoveWhiteSpaces(fnRenderHTMLExport(oFolder, oOptions, gnSortBy, gnSortDirection));
-    try {
-        // Written beside the target and then put in its place: a failed write leaves an existing
-        // page as it was.
-        __tavreloHost.writeTextFile(sPath, sPage, "utf-16le");
-    } catch (e) {
-        alert(L_HTML_WRITE_FAILED_1 + sPath + L_HTML_WRITE_FAILED_2);
+        fnReportCommandError(e);
     }
 }

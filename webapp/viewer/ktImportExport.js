@@ -64,18 +64,21 @@ function fnReportExchangeError(e)
     else if (e.viewerMessage)
         alert(e.viewerMessage);
     else
-        alert(L_OPERATION_FAILED + (e.description || e.message));
+        fnReportCommandError(e);
 }
 
-// Reads the other file into oExternal under its lock (released again before the user chooses a
-// folder). True when it is a collection.
-function fnReadExternalFile(oHelper, oExternal, sPath, nMode)
+// Reads the other file into oExternal. True when it is a collection. Before the user chooses a
+// folder the file is locked for the read only; under the change's locks (bLockHeld) it is read
+// again as it is then.
+function fnReadExternalFile(oHelper, oExternal, sPath, nMode, bLockHeld)
 {
-    try {
-        oHelper.LockFile(sPath);
-    } catch (e) {
-        alert(L_LOCK_FAILED);
-        return false;
+    if (!bLockHeld) {
+        try {
+            oHelper.LockFile(sPath);
+        } catch (e) {
+            alert(L_LOCK_FAILED);
+            return false;
+        }
     }
     var bRead = false;
     try {
@@ -86,166 +89,221 @@ function fnReadExternalFile(oHelper, oExternal, sPath, nMode)
     } catch (e) {
         bRead = false;
     } finally {
-        fnUnlockQuietly(oHelper, sPath);
+        if (!bLockHeld)
+            fnUnlockQuietly(oHelper, sPath);
     }
     if (!bRead)
         alert(L_LOAD_FAILED);
     return bRead;
 }
 
-// True when the copy was saved; false otherwise (a cancel included). sFilePath is the target of
-// a mail export.
-function fnPerformImportExport(nMode, sFilePath)
+// The other file chosen for the mode; null when the user cancelled or the mode is unknown.
+function fnChooseExchangeFile(nMode, sFilePath)
 {
-    var oHelper = fnGetHelperObject();
     var oBrowser = fnGetBrowserObject();
-    if (!gbCollectionOpen)
-        return false;
-    // 1. The other file.
     if (nMode == cixImport) {
         if (!fnBrowseForFile(gsCurrentPath, L_Import_Dialog_Title, L_QUILLET_EXT, L_QUILLET_FILTER, false, true, true))
-            return false;
+            return null;
     } else if (nMode == cixExport) {
         if (!fnBrowseForFile(gsCurrentPath, L_Export_Dialog_Title))
-            return false;
+            return null;
     } else if (nMode == cixSendByMail) {
         oBrowser.FileName = sFilePath;
     } else {
         alert(L_INVALID_MODE);
-        return false;
+        return null;
     }
-    var sExternal = String(oBrowser.FileName);
-    var bInternal = fnSamePath(sExternal, gsCurrentPath);
-    if (bInternal)
-        sExternal = gsCurrentPath;
-    // 2, 3. Its document.
+    return String(oBrowser.FileName);
+}
+
+// The other file's document, ready for the copy: read (a copy of the open collection when the
+// other file is the open one), in the current format, every element with a UIN; for mail without
+// the system folder that reading a new file made, else with a current folder that exists. The
+// first read asks before converting an older format; the read under the change's locks does not
+// ask again. Null after telling the user.
+function fnReadExchangeDocument(oExchange, bUnderLocks)
+{
     var oExternal = fnCreateXMLctl();
     if (!oExternal) {
         alert(L_XML_CONTROL_FAILED);
-        return false;
+        return null;
     }
-    if (bInternal) {
+    if (oExchange.bInternal) {
         if (!oExternal.loadXML(goBase.xml)) {
             alert(L_LOAD_FAILED);
-            return false;
+            return null;
         }
-    } else if (!fnReadExternalFile(oHelper, oExternal, sExternal, nMode)) {
-        return false;
+    } else if (!fnReadExternalFile(fnGetHelperObject(), oExternal, oExchange.sPath, oExchange.nMode, bUnderLocks)) {
+        return null;
     }
-    // 4. Its version, 5. its identifiers.
-    if (!fnCheckVersion(oExternal) && !(fnConfirmConversion(oExternal) && fnPerformConversion(oExternal)))
-        return false;
+    if (!fnCheckVersion(oExternal) && !((bUnderLocks || fnConfirmConversion(oExternal)) && fnPerformConversion(oExternal)))
+        return null;
     fnMendUINCounter(oExternal);
     fnGiveMissingUINs(oExternal, false);
-    // 6. The folder of the other file.
-    var oExternalRoot = fnGetDatabaseElement(oExternal);
-    var sExternalFolder;
-    if (nMode == cixSendByMail) {
-        sExternalFolder = oExternalRoot.getAttribute(cxbiAttUIN);
-        var oUnsorted = oExternalRoot.selectSingleNode(cxbiNODE + "[@" + cxbiAttUnsorted + "]");
+    var oRoot = fnGetDatabaseElement(oExternal);
+    if (oExchange.nMode == cixSendByMail) {
+        var oUnsorted = oRoot.selectSingleNode(cxbiNODE + "[@" + cxbiAttUnsorted + "]");
         if (oUnsorted)
-            oExternalRoot.removeChild(oUnsorted);
+            oRoot.removeChild(oUnsorted);
     } else {
-        var nCurrent = parseInt(oExternalRoot.getAttribute(cxbiAttCurrentNode), 10);
+        var nCurrent = parseInt(oRoot.getAttribute(cxbiAttCurrentNode), 10);
         if (isNaN(nCurrent) || !fnFindElementByUIN(oExternal, String(nCurrent)))
-            oExternalRoot.setAttribute(cxbiAttCurrentNode, oExternalRoot.getAttribute(cxbiAttUIN));
-        var sTree = fnRenderFolderTree(oExternal);
-        if (!sTree) {
-            alert(L_TRANSFORM_FAILED);
-            return false;
-        }
-        var sInternalFolder;
-        try {
-            sInternalFolder = String(fnGetFolderTreeUIN());
-        } catch (e) {
-            sInternalFolder = String(goCurrentFolderUIN);
-        }
-        var oChoice = window.showModalDialog("ktMoveToFolder.htm", {
-            XMLbase: goBase,
-            TreeHTML: sTree,
-            nDialogMode: nMode == cixImport ? cmtfFolderImport : cmtfFolderExport,
-            sourceFolder: null,
-            internalDB: goBase,
-            externalDB: oExternal,
-            internalFolder: sInternalFolder,
-        }, "help:no; resizable:no; status:no;");
-        if (!oChoice || oChoice.oFolder === null || oChoice.oFolder === undefined || oChoice.oFolder === "")
-            return false;
-        sExternalFolder = String(oChoice.oFolder);
+            oRoot.setAttribute(cxbiAttCurrentNode, oRoot.getAttribute(cxbiAttUIN));
     }
-    // 7, 8. Both files locked for the change.
+    return oExternal;
+}
+
+// The viewer tree's current folder.
+function fnExchangeCurrentFolder()
+{
+    try {
+        return String(fnGetFolderTreeUIN());
+    } catch (e) {
+        return String(goCurrentFolderUIN);
+    }
+}
+
+// The UIN of the other file's folder: the one the user chooses (the source of an import, the
+// target of an export), or for mail the root folder. Null when the user cancelled or the tree
+// could not be shown.
+function fnChooseExchangeFolder(oExchange, oExternal)
+{
+    if (oExchange.nMode == cixSendByMail)
+        return fnGetDatabaseElement(oExternal).getAttribute(cxbiAttUIN);
+    var sTree = fnRenderFolderTree(oExternal);
+    if (!sTree) {
+        alert(L_TRANSFORM_FAILED);
+        return null;
+    }
+    var oChoice = window.showModalDialog("ktMoveToFolder.htm", {
+        XMLbase: goBase,
+        TreeHTML: sTree,
+        nDialogMode: oExchange.nMode == cixImport ? cmtfFolderImport : cmtfFolderExport,
+        sourceFolder: null,
+        internalDB: goBase,
+        externalDB: oExternal,
+        internalFolder: fnExchangeCurrentFolder(),
+    }, "help:no; resizable:no; status:no;");
+    if (!oChoice || oChoice.oFolder === null || oChoice.oFolder === undefined || oChoice.oFolder === "")
+        return null;
+    return String(oChoice.oFolder);
+}
+
+// Takes the locks of the change: the open collection's (through the change check, which reloads
+// it when another program changed it) and the other file's. False, with every lock released,
+// when one cannot be taken.
+function fnLockForExchange(oExchange)
+{
     if (fnPrepareToChangeDatabase() == ktfFailure)
         return false;
-    var bExternalLocked = false;
-    if (!bInternal) {
-        try {
-            oHelper.LockFile(sExternal);
-            bExternalLocked = true;
-        } catch (e) {
-            fnUnlockQuietly(oHelper, gsCurrentPath);
-            alert(L_LOCK_FAILED);
+    oExchange.bCurrentLocked = true;
+    if (oExchange.bInternal)
+        return true;
+    try {
+        fnGetHelperObject().LockFile(oExchange.sPath);
+        oExchange.bExternalLocked = true;
+        return true;
+    } catch (e) {
+        fnReleaseExchange(oExchange);
+        alert(L_LOCK_FAILED);
+        return false;
+    }
+}
+
+// Releases the locks the exchange still holds.
+function fnReleaseExchange(oExchange)
+{
+    var oHelper = fnGetHelperObject();
+    if (oExchange.bExternalLocked)
+        fnUnlockQuietly(oHelper, oExchange.sPath);
+    if (oExchange.bCurrentLocked)
+        fnUnlockQuietly(oHelper, gsCurrentPath);
+    oExchange.bExternalLocked = oExchange.bCurrentLocked = false;
+}
+
+// Copies the other file's folder oSource under oTarget, the current folder of oWork (a copy of the
+// open collection), and saves the open collection with it. False when the save failed: it was
+// told, and the import stays in memory for the next save, so nothing is reloaded over it.
+function fnImportFolder(oExchange, oWork, oTarget, oExternal, oSource)
+{
+    if (!fnAddNodeData(oWork, oTarget, oExternal, oSource, true))
+        throw L_ADD_FOLDER_FAILED;
+    oExchange.sPrevious = goBase.xml;
+    if (!goBase.loadXML(oWork.xml))
+        throw L_ADD_FOLDER_FAILED;
+    oExchange.bCurrentLocked = false; // the save releases it
+    var bSaved = fnSaveChangedDatabase() !== false;
+    fnReleaseExchange(oExchange);
+    if (!bSaved)
+        return false;
+    fnLoadFile(gsCurrentPath);
+    return true;
+}
+
+// Copies oSource, the current folder of oWork (a copy of the open collection), under oTarget of
+// the other file's document, and saves that file; the open collection is reloaded when it is that
+// file, and is not changed otherwise.
+function fnExportFolder(oExchange, oWork, oSource, oExternal, oTarget)
+{
+    if (!fnAddNodeData(oExternal, oTarget, oWork, oSource, true))
+        throw L_ADD_FOLDER_FAILED;
+    if (oExchange.nMode == cixSendByMail) {
+        var oCopy = fnGetDatabaseElement(oExternal).selectSingleNode(cxbiNODE);
+        if (oCopy)
+            oCopy.setAttribute(cxbiAttUnsorted, "1");
+    }
+    fnIncrementTimeStamp(oExternal);
+    oExternal.save(oExchange.sPath);
+    fnGetHelperObject().DoSendChangeNotification(oExchange.sPath, -1);
+    fnReleaseExchange(oExchange);
+    if (oExchange.bInternal)
+        fnLoadFile(gsCurrentPath);
+    return true;
+}
+
+// True when the copy was saved; false otherwise (a cancel included). sFilePath is the target of
+// a mail export. The user chooses from the other file as it was read; the copy is made under the
+// locks of both files from what they hold then, so that a change another program made to either
+// meanwhile is kept.
+function fnPerformImportExport(nMode, sFilePath)
+{
+    if (!gbCollectionOpen)
+        return false;
+    var sExternal = fnChooseExchangeFile(nMode, sFilePath);
+    if (sExternal === null)
+        return false;
+    var bInternal = fnSamePath(sExternal, gsCurrentPath);
+    var oExchange = { nMode: nMode, sPath: bInternal ? gsCurrentPath : sExternal, bInternal: bInternal,
+                      bCurrentLocked: false, bExternalLocked: false, sPrevious: null };
+    var oExternal = fnReadExchangeDocument(oExchange, false);
+    if (!oExternal)
+        return false;
+    var sExternalFolder = fnChooseExchangeFolder(oExchange, oExternal);
+    if (sExternalFolder === null || !fnLockForExchange(oExchange))
+        return false;
+    try {
+        oExternal = fnReadExchangeDocument(oExchange, true);
+        if (!oExternal) {
+            fnReleaseExchange(oExchange);
             return false;
         }
-    }
-    var sPrevious = null; // the open collection before an import replaced it, for the error path
-    try {
-        // 9. A working copy, and the two folders.
+        if (nMode == cixSendByMail)
+            sExternalFolder = fnGetDatabaseElement(oExternal).getAttribute(cxbiAttUIN);
         var oWork = fnCreateXMLctl();
         if (!oWork || !oWork.loadXML(goBase.xml))
             throw L_XML_CONTROL_FAILED;
-        var sCurrent;
-        try {
-            sCurrent = String(fnGetFolderTreeUIN());
-        } catch (e) {
-            sCurrent = String(goCurrentFolderUIN);
-        }
         var oExternalNode = fnFindFolderByUIN(oExternal, sExternalFolder);
-        var oCurrentNode = fnFindFolderByUIN(oWork, sCurrent);
+        var oCurrentNode = fnFindFolderByUIN(oWork, fnExchangeCurrentFolder());
         if (!oExternalNode || !oCurrentNode)
             throw L_FOLDER_NOT_FOUND;
-        if (nMode == cixImport) {
-            // 10. Into the open collection.
-            if (!fnAddNodeData(oWork, oCurrentNode, oExternal, oExternalNode, true))
-                throw L_ADD_FOLDER_FAILED;
-            sPrevious = goBase.xml;
-            if (!goBase.loadXML(oWork.xml))
-                throw L_ADD_FOLDER_FAILED;
-            var bSaved = fnSaveChangedDatabase() !== false;
-            if (bExternalLocked)
-                fnUnlockQuietly(oHelper, sExternal);
-            bExternalLocked = false;
-            // A failed save was told and keeps the import in memory for the next save: nothing
-            // is reloaded over it.
-            if (!bSaved)
-                return false;
-            fnLoadFile(gsCurrentPath);
-        } else {
-            // 11. Into the other file, saved under its own lock; the open collection is unchanged.
-            if (!fnAddNodeData(oExternal, oExternalNode, oWork, oCurrentNode, true))
-                throw L_ADD_FOLDER_FAILED;
-            if (nMode == cixSendByMail) {
-                var oCopy = oExternalRoot.selectSingleNode(cxbiNODE);
-                if (oCopy)
-                    oCopy.setAttribute(cxbiAttUnsorted, "1");
-            }
-            fnIncrementTimeStamp(oExternal);
-            oExternal.save(sExternal);
-            oHelper.DoSendChangeNotification(sExternal, -1);
-            if (bExternalLocked)
-                fnUnlockQuietly(oHelper, sExternal);
-            bExternalLocked = false;
-            fnUnlockQuietly(oHelper, gsCurrentPath);
-            if (bInternal)
-                fnLoadFile(gsCurrentPath);
-        }
-        return true;
+        if (nMode == cixImport)
+            return fnImportFolder(oExchange, oWork, oCurrentNode, oExternal, oExternalNode);
+        return fnExportFolder(oExchange, oWork, oCurrentNode, oExternal, oExternalNode);
     } catch (e) {
-        // 13. Everything as it was: the open collection, and no lock left.
-        if (sPrevious !== null)
-            goBase.loadXML(sPrevious);
-        fnUnlockQuietly(oHelper, gsCurrentPath);
-        if (bExternalLocked)
-            fnUnlockQuietly(oHelper, sExternal);
+        // Everything as it was: the open collection, and no lock left.
+        if (oExchange.sPrevious !== null)
+            goBase.loadXML(oExchange.sPrevious);
+        fnReleaseExchange(oExchange);
         fnReportExchangeError(e);
         return false;
     }

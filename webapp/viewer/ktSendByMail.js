@@ -61,43 +61,50 @@ function fnSplitMailName(sPath)
 
 function fnPerformSendByMail(nMode)
 {
-    var oHelper = fnGetHelperObject();
-    var nResult;
-    if (nMode == sbmDefault) {
-        fnUnstickButton("SendByMailButton");
-        nResult = oHelper.SetupDefaultMailClient();
-        if (nResult != smcmOK) {
+    try {
+        var oHelper = fnGetHelperObject();
+        var nResult;
+        if (nMode == sbmDefault) {
+            fnUnstickButton("SendByMailButton");
+            nResult = oHelper.SetupDefaultMailClient();
+            if (nResult != smcmOK) {
+                ReportSendByMailError(nResult);
+                return;
+            }
+        } else if (nMode == sbmSelected) {
+            try {
+                var oPoint = fnScreenPointBelow(fnFrame("ktToolBars"), "SendByMailButton");
+                nResult = oHelper.ShowMailClientsMenu(oPoint.x, oPoint.y, "");
+            } finally {
+                fnUnstickButton("ShowMailClientsButton");
+            }
+            if (nResult == smcmCancel)
+                return;
+            if (nResult != smcmOK) {
+                ReportSendByMailError(nResult);
+                return;
+            }
+        } else {
+            return;
+        }
+        var oName = fnSplitMailName(gsCurrentPath);
+        // A file named ".t-q" alone gives no name: the attachment takes the root folder's.
+        if (!fnRemoveWhiteSpaces(oName.name).replace(/^\.+$/, ""))
+            oName.name = fnRemoveWhiteSpaces(fnGetDatabaseElement(goBase).getAttribute(cxbiAttName));
+        var sTemporary = oHelper.GetTempFilePath(oName.name, oName.extension);
+        if (!sTemporary) {
+            alert(L_TEMP_FILE_FAILED);
+            return;
+        }
+        if (!fnPerformImportExport(cixSendByMail, sTemporary))
+            return;
+        // No wait indicator: some clients return only when their message window is closed.
+        nResult = oHelper.SendFileToMailClient(sTemporary, oHelper.MailClientName, oHelper.MailClientDLLPath);
+        if (nResult != smcmOK && nResult != smcmMAPI_E_USER_ABORT)
             ReportSendByMailError(nResult);
-            return;
-        }
-    } else if (nMode == sbmSelected) {
-        try {
-            var oPoint = fnScreenPointBelow(fnFrame("ktToolBars"), "SendByMailButton");
-            nResult = oHelper.ShowMailClientsMenu(oPoint.x, oPoint.y, "");
-        } finally {
-            fnUnstickButton("ShowMailClientsButton");
-        }
-        if (nResult == smcmCancel)
-            return;
-        if (nResult != smcmOK) {
-            ReportSendByMailError(nResult);
-            return;
-        }
-    } else {
-        return;
+    } catch (e) {
+        fnReportCommandError(e);
     }
-    var oName = fnSplitMailName(gsCurrentPath);
-    var sTemporary = oHelper.GetTempFilePath(oName.name, oName.extension);
-    if (!sTemporary) {
-        alert(L_TEMP_FILE_FAILED);
-        return;
-    }
-    if (!fnPerformImportExport(cixSendByMail, sTemporary))
-        return;
-    // No wait indicator: some clients return only when their message window is closed.
-    nResult = oHelper.SendFileToMailClient(sTemporary, oHelper.MailClientName, oHelper.MailClientDLLPath);
-    if (nResult != smcmOK && nResult != smcmMAPI_E_USER_ABORT)
-        ReportSendByMailError(nResult);
 }
 
 function ReportSendByMailError(nCode)
