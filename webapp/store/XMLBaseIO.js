@@ -192,6 +192,7 @@ function fnRebindNamespace(someBase, someElement)
 function fnCheckedInitializeFile(someBase, somePath)
 {
     goDiskCopies.delete(someBase);
+    goUnsavedDocuments.delete(someBase);
     if (!fnLoadCollectionFile(someBase, somePath)) {
         if (someBase.parseError.errorCode == cxbiNotWellFormed)
             fnKeepDamagedFile(somePath);
@@ -503,6 +504,13 @@ var goDiskCopies = new WeakMap();
 // Per document: the path and identity of the file as it was when the document last read (or
 // tried to read: a damaged or missing file counts) or wrote it.
 var goSeenFiles = new WeakMap();
+// Documents that hold a change whose save failed; the next saved change takes it along.
+var goUnsavedDocuments = new WeakSet();
+
+function fnHasUnsavedChange(someBase)
+{
+    return goUnsavedDocuments.has(someBase);
+}
 
 function fnRememberDiskCopy(someBase, someFile, somePath)
 {
@@ -609,10 +617,13 @@ function fnFinishChange(someHelper, someBase, somePath, someCurrentUIN)
             throw e;
         }
         bSaved = true;
+        goUnsavedDocuments.delete(someBase);
         fnRememberDiskCopy(someBase, someBase.fileIdentity, somePath);
         someHelper.DoSendChangeNotification(somePath, -1);
     } catch (e) {
     } finally {
+        if (!bSaved)
+            goUnsavedDocuments.add(someBase);
         if (!bSaved && oRoot) {
             if (sStamp == null)
                 oRoot.removeAttribute(cxbiAttTimeStamp);

@@ -787,7 +787,10 @@ function fnStartWatchingCollections()
 
 function fnCheckCollectionOnDisk()
 {
-    if (!gsCurrentPath || !gbCollectionOpen || goPendingSave || !fnFileChangedSinceRead(goBase, gsCurrentPath))
+    // A change kept after a failed save is not read over: the next change takes it along (and its
+    // stamp check finds another program's change).
+    if (!gsCurrentPath || !gbCollectionOpen || goPendingSave || fnHasUnsavedChange(goBase) ||
+        !fnFileChangedSinceRead(goBase, gsCurrentPath))
         return;
     // An edit in place goes on undisturbed; the file is looked at again when it ends.
     if (fnIsEditingInPlace()) {

@@ -83,7 +83,7 @@ function fnReadExternalFile(oHelper, oExternal, sPath, nMode, bLockHeld)
     var bRead = false;
     try {
         if (nMode == cixImport)
-            bRead = oExternal.load(sPath) && !!oExternal.selectSingleNode("/" + cxbiRoot + "/" + cxbiDatabase);
+            bRead = fnLoadCollectionFile(oExternal, sPath) && !!oExternal.selectSingleNode("/" + cxbiRoot + "/" + cxbiDatabase);
         else
             bRead = fnCheckedInitializeFile(oExternal, sPath);
     } catch (e) {
