@@ -5,6 +5,7 @@
 
 #include "sync/namedlock.h"
 
+#include <QFileInfo>
 #include <QLoggingCategory>
 
 Q_LOGGING_CATEGORY(lcLocks, "tavrelo.helpers.locks")
@@ -42,9 +43,32 @@ HRESULT Quillet::LockFile(const QString &fileName)
             m_lockNames.removeAll(name);
         return result == tavrelo::sync::LockResult::Cancelled ? E_ABORT : E_FAIL;
     }
+    // Besides, the lock the file system carries beside the collection, which keeps out the
+    // processes of other users and machines (always taken second, so no two orders meet).
+    const QString shared = sharedLockPathOf(fileName);
+    const tavrelo::sync::LockResult sharedResult = tavrelo::sync::acquireSharedLock(shared, hooks, &error);
+    if (sharedResult == tavrelo::sync::LockResult::Failed || sharedResult == tavrelo::sync::LockResult::Cancelled) {
+        if (sharedResult == tavrelo::sync::LockResult::Failed)
+            qCWarning(lcLocks) << "Cannot lock" << shared << ":" << error;
+        tavrelo::sync::releaseNamedLock(name);
+        if (tavrelo::sync::namedLockCount(name) == 0)
+            m_lockNames.removeAll(name);
+        return sharedResult == tavrelo::sync::LockResult::Cancelled ? E_ABORT : E_FAIL;
+    }
+    if (sharedResult == tavrelo::sync::LockResult::Unavailable)
+        qCInfo(lcLocks) << "No shared lock beside" << fileName << ":" << error;
+    else
+        m_sharedLocks[name].append(shared);
     if (!m_lockNames.contains(name))
         m_lockNames.append(name);
     return S_OK;
+}
+
+// ".<name>.lock" beside the collection.
+QString Quillet::sharedLockPathOf(const QString &path)
+{
+    const QFileInfo file(path);
+    return file.path() + QStringLiteral("/.") + file.fileName() + QStringLiteral(".lock");
 }
 
 HRESULT Quillet::UnlockFile(const QString &fileName)
@@ -54,6 +78,11 @@ HRESULT Quillet::UnlockFile(const QString &fileName)
     const QByteArray name = lockNameOf(fileName);
     if (!m_lockNames.contains(name))
         return E_FAIL;
+    if (auto shared = m_sharedLocks.find(name); shared != m_sharedLocks.end() && !shared->isEmpty()) {
+        tavrelo::sync::releaseSharedLock(shared->takeLast());
+        if (shared->isEmpty())
+            m_sharedLocks.erase(shared);
+    }
     if (!tavrelo::sync::releaseNamedLock(name)) {
         m_lockNames.removeAll(name);
         return E_FAIL;

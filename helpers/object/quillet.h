@@ -170,10 +170,14 @@ private:
 public:
     // The name of the lock of a collection path.
     static QByteArray lockNameOf(const QString &path);
+    // The lock file beside the collection that other users and machines lock too.
+    static QString sharedLockPathOf(const QString &path);
 
 private:
     // The lock names this object has taken; a name stays until a failure removes it. Destroying
     // the object forgets them without releasing: a lock still held stays with the process.
     QList<QByteArray> m_lockNames;
+    // Per lock name, the shared lock files this object holds, one for each hold that got one.
+    QHash<QByteArray, QStringList> m_sharedLocks;
     // ---- end of file locks ----
 };

@@ -38,6 +38,47 @@ struct Held {
     int count = 0;
 };
 
+// What a lock is taken on: a file of the runtime folder locked with flock(2), or a shared lock
+// file beside a collection locked with an open-file-description lock, which network file systems
+// pass on to their server. `key` names it in the process's table.
+struct Target {
+    QByteArray key;
+    QString path;
+    bool shared = false;
+};
+
+// One try without waiting: true when taken, false with errno when not.
+bool lockNow(int fd, bool shared)
+{
+    if (!shared)
+        return ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    struct flock range {};
+    range.l_type = F_WRLCK;
+    range.l_whence = SEEK_SET;
+    return ::fcntl(fd, F_OFD_SETLK, &range) == 0;
+}
+
+bool isBusy(int error) { return error == EWOULDBLOCK || error == EAGAIN || error == EACCES; }
+
+void unlock(int fd, bool shared)
+{
+    if (!shared) {
+        ::flock(fd, LOCK_UN);
+        return;
+    }
+    struct flock range {};
+    range.l_type = F_UNLCK;
+    range.l_whence = SEEK_SET;
+    ::fcntl(fd, F_OFD_SETLK, &range);
+}
+
+int openLockFile(const Target &target)
+{
+    // A shared lock file is made for everybody who may change the collection: a group folder's
+    // members open it too.
+    return ::open(QFile::encodeName(target.path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, target.shared ? 0666 : 0600);
+}
+
 // Locks are the process's, used from its user-interface thread.
 QHash<QByteArray, Held> &heldLocks()
 {
@@ -45,11 +86,18 @@ QHash<QByteArray, Held> &heldLocks()
     return locks;
 }
 
-bool lockBlocking(int fd, int *error)
+bool lockBlocking(int fd, bool shared, int *error)
 {
     int result;
     do {
-        result = ::flock(fd, LOCK_EX);
+        if (shared) {
+            struct flock range {};
+            range.l_type = F_WRLCK;
+            range.l_whence = SEEK_SET;
+            result = ::fcntl(fd, F_OFD_SETLKW, &range);
+        } else {
+            result = ::flock(fd, LOCK_EX);
+        }
     } while (result != 0 && errno == EINTR);
     *error = result == 0 ? 0 : errno;
     return result == 0;
@@ -77,10 +125,10 @@ struct Attempt {
             ::close(done);
     }
 
-    static std::shared_ptr<Attempt> start(const QString &path, int *failure)
+    static std::shared_ptr<Attempt> start(const Target &target, int *failure)
     {
         auto attempt = std::make_shared<Attempt>();
-        attempt->fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        attempt->fd = openLockFile(target);
         attempt->done = attempt->fd < 0 ? -1 : ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         if (attempt->fd < 0 || attempt->done < 0) {
             *failure = errno;
@@ -89,9 +137,9 @@ struct Attempt {
             return nullptr;
         }
         try {
-            std::thread([attempt] {
+            std::thread([attempt, shared = target.shared] {
                 int error = 0;
-                const bool locked = lockBlocking(attempt->fd, &error);
+                const bool locked = lockBlocking(attempt->fd, shared, &error);
                 attempt->failure.store(error);
                 int expected = Pending;
                 if (!attempt->state.compare_exchange_strong(expected, locked ? Locked : Failed)) {
@@ -132,7 +180,7 @@ struct Attempt {
 // turning, and takes the lock only while no later wait is nested above it.
 class Wait {
 public:
-    Wait(const QByteArray &name, const WaitHooks &hooks) : m_name(name), m_hooks(hooks)
+    Wait(Target target, const WaitHooks &hooks) : m_target(std::move(target)), m_hooks(hooks)
     {
         m_buried.setInterval(kBuriedPollMs);
         QObject::connect(&m_buried, &QTimer::timeout, [this] { step(); });
@@ -183,7 +231,7 @@ private:
             return;
         }
         m_buried.stop();
-        Held &held = heldLocks()[m_name];
+        Held &held = heldLocks()[m_target.key];
         if (held.count > 0) { // another wait of this process took it meanwhile
             ++held.count;
             dropAttempt();
@@ -191,7 +239,7 @@ private:
         }
         if (!m_attempt) {
             int failure = 0;
-            m_attempt = Attempt::start(namedLockPath(m_name), &failure);
+            m_attempt = Attempt::start(m_target, &failure);
             if (!m_attempt) {
                 m_failure = failure;
                 return finish(LockResult::Failed);
@@ -256,7 +304,7 @@ private:
             m_loop.quit();
     }
 
-    QByteArray m_name;
+    Target m_target;
     const WaitHooks &m_hooks;
     QEventLoop m_loop;
     int m_level = 0;
@@ -281,41 +329,48 @@ QString namedLockPath(const QByteArray &name)
            QString::fromLatin1(QCryptographicHash::hash(name, QCryptographicHash::Sha256).toHex());
 }
 
-LockResult acquireNamedLock(const QByteArray &name, const WaitHooks &hooks, QString *error)
+namespace {
+
+LockResult acquire(const Target &target, const WaitHooks &hooks, QString *error)
 {
     auto &locks = heldLocks();
     {
-        Held &held = locks[name];
+        Held &held = locks[target.key];
         if (held.count > 0) {
             ++held.count;
             return LockResult::Taken;
         }
         if (held.fd < 0) {
-            const QString path = namedLockPath(name);
-            const QByteArray folder = QFile::encodeName(path.left(path.lastIndexOf(u'/')));
-            if (::mkdir(folder.constData(), 0700) != 0 && errno != EEXIST) {
+            const QByteArray folder = QFile::encodeName(target.path.left(target.path.lastIndexOf(u'/')));
+            if (!target.shared && ::mkdir(folder.constData(), 0700) != 0 && errno != EEXIST) {
                 if (error)
                     *error = QStringLiteral("Cannot make the lock folder %1: %2")
                                  .arg(QFile::decodeName(folder), QString::fromLocal8Bit(std::strerror(errno)));
-                locks.remove(name);
+                locks.remove(target.key);
                 return LockResult::Failed;
             }
-            held.fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            held.fd = openLockFile(target);
             if (held.fd < 0) {
+                const int failure = errno;
                 if (error)
                     *error = QStringLiteral("Cannot open the lock file %1: %2")
-                                 .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
-                locks.remove(name);
-                return LockResult::Failed;
+                                 .arg(target.path, QString::fromLocal8Bit(std::strerror(failure)));
+                locks.remove(target.key);
+                // Where nobody may make a file (a read-only share, a folder of somebody else's)
+                // nobody can save either: the collection is only read there.
+                const bool nowhere = failure == EACCES || failure == EROFS || failure == EPERM || failure == ENOENT;
+                return target.shared && nowhere ? LockResult::Unavailable : LockResult::Failed;
             }
         }
-        if (::flock(held.fd, LOCK_EX | LOCK_NB) == 0) {
+        if (lockNow(held.fd, target.shared)) {
             held.count = 1;
             return LockResult::Taken;
         }
-        if (errno != EWOULDBLOCK || !QCoreApplication::instance()) {
+        if (target.shared && (errno == EINVAL || errno == ENOLCK || errno == EOPNOTSUPP))
+            return LockResult::Unavailable; // a file system without such locks
+        if (!isBusy(errno) || !QCoreApplication::instance()) {
             int failure = errno;
-            if (errno == EWOULDBLOCK && lockBlocking(held.fd, &failure)) {
+            if (isBusy(errno) && lockBlocking(held.fd, target.shared, &failure)) {
                 held.count = 1;
                 return LockResult::Taken;
             }
@@ -325,8 +380,41 @@ LockResult acquireNamedLock(const QByteArray &name, const WaitHooks &hooks, QStr
         }
     }
     // The reference above may not outlive what the wait's loop runs (other names are added).
-    Wait wait(name, hooks);
+    Wait wait(target, hooks);
     return wait.run(error);
+}
+
+bool release(const QByteArray &key, bool shared)
+{
+    auto &locks = heldLocks();
+    const auto found = locks.find(key);
+    if (found == locks.end() || found->count == 0)
+        return false;
+    if (--found->count == 0)
+        unlock(found->fd, shared); // the file stays open for the next time
+    return true;
+}
+
+QByteArray sharedKey(const QString &path)
+{
+    return QByteArrayLiteral("shared:") + path.toUtf8();
+}
+
+}
+
+LockResult acquireNamedLock(const QByteArray &name, const WaitHooks &hooks, QString *error)
+{
+    return acquire({name, namedLockPath(name), false}, hooks, error);
+}
+
+LockResult acquireSharedLock(const QString &path, const WaitHooks &hooks, QString *error)
+{
+    return acquire({sharedKey(path), path, true}, hooks, error);
+}
+
+bool releaseSharedLock(const QString &path)
+{
+    return release(sharedKey(path), true);
 }
 
 bool acquireNamedLock(const QByteArray &name, QString *error)
@@ -336,13 +424,7 @@ bool acquireNamedLock(const QByteArray &name, QString *error)
 
 bool releaseNamedLock(const QByteArray &name)
 {
-    auto &locks = heldLocks();
-    const auto found = locks.find(name);
-    if (found == locks.end() || found->count == 0)
-        return false;
-    if (--found->count == 0)
-        ::flock(found->fd, LOCK_UN); // the file stays open for the next time
-    return true;
+    return release(name, false);
 }
 
 int namedLockCount(const QByteArray &name)

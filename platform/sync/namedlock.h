@@ -35,7 +35,8 @@ struct WaitHooks {
     std::function<void()> ended;
 };
 
-enum class LockResult { Taken, Failed, Cancelled };
+// Unavailable: a shared lock that cannot be had where it would be (below).
+enum class LockResult { Taken, Failed, Cancelled, Unavailable };
 
 // Takes the lock `name`, waiting as long as another process holds it or until the wait is
 // cancelled. Failed (with the reason) when the lock file cannot be opened or the wait fails.
@@ -46,6 +47,15 @@ bool acquireNamedLock(const QByteArray &name, QString *error = nullptr);
 
 // Gives up one hold of `name`; false when this process does not hold it.
 bool releaseNamedLock(const QByteArray &name);
+
+// The lock that the file system itself carries, for processes of other users and machines: an
+// open-file-description lock (fcntl F_OFD_SETLKW) on the lock file at `path`, made when missing
+// and never removed (removing it while another waits would split the lock). Recursive like a
+// named lock, released with the process (or by the server's lease on a network file system).
+// Unavailable where no such file can be opened (a read-only share, a folder without permission)
+// or the file system has no such locks.
+LockResult acquireSharedLock(const QString &path, const WaitHooks &hooks, QString *error = nullptr);
+bool releaseSharedLock(const QString &path);
 
 // How often this process holds `name` (0 when it does not).
 int namedLockCount(const QByteArray &name);

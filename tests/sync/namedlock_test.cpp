@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QElapsedTimer>
@@ -100,6 +101,49 @@ TEST_F(CollectionLocks, NoIncrementIsLostUnderTheLock)
     QFile file(counter);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll().toInt(), kProcesses * kIncrements);
+}
+
+// Two machines (each its own runtime folder, as two users or two hosts have) on one shared
+// folder: only the lock the file system carries beside the collection keeps them apart.
+TEST_F(CollectionLocks, TwoMachinesOnASharedFolderExcludeEachOtherThroughTheLockFileBesideIt)
+{
+    QTemporaryDir otherMachine;
+    const auto onMachine = [&](const QTemporaryDir &runtime) {
+        qputenv("TAVRELO_RUNTIME_DIR", runtime.path().toUtf8());
+        return std::make_unique<Probe>();
+    };
+    const QString counter = m_files.filePath(QStringLiteral("counter"));
+    {
+        QFile file(counter);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("0");
+    }
+    std::vector<std::unique_ptr<Probe>> probes;
+    for (const QTemporaryDir *machine : {&m_runtime, &m_runtime, &otherMachine, &otherMachine})
+        probes.push_back(onMachine(*machine));
+    for (auto &probe : probes)
+        probe->send(QStringLiteral("add %1 100 %2").arg(counter, m_path));
+    for (auto &probe : probes)
+        EXPECT_EQ(probe->answer(60000), QStringLiteral("added"));
+    QFile file(counter);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll().toInt(), 400) << "no change is lost between the machines";
+    EXPECT_TRUE(QFileInfo::exists(m_files.filePath(QStringLiteral(".My Notes.t-q.lock"))));
+
+    // A holder on one machine that dies lets the other machine's waiter in.
+    auto holder = onMachine(m_runtime), waiter = onMachine(otherMachine);
+    holder->send(QStringLiteral("lock ") + m_path);
+    ASSERT_EQ(holder->answer(), kLocked);
+    waiter->send(QStringLiteral("lock ") + m_path);
+    EXPECT_FALSE(waiter->hasAnswer());
+    holder->process().kill();
+    holder->process().waitForFinished();
+    EXPECT_EQ(waiter->answer(), kLocked);
+
+    // Where no lock file can be made, the collection is still read (the save fails there).
+    waiter->send(QStringLiteral("lock /proc/clipvane-locks-test.t-q"));
+    EXPECT_EQ(waiter->answer(), kLocked);
+    qputenv("TAVRELO_RUNTIME_DIR", m_runtime.path().toUtf8());
 }
 
 TEST_F(CollectionLocks, AWaitKeepsTheWaitingProcessResponsive)
