@@ -45,8 +45,11 @@ HRESULT Quillet::LockFile(const QString &fileName)
     }
     // Besides, the lock the file system carries beside the collection, which keeps out the
     // processes of other users and machines (always taken second, so no two orders meet).
+    // A path with no collection yet gets no lock file either: opening it and giving up leaves
+    // nothing behind.
     const QString shared = sharedLockPathOf(fileName);
-    const tavrelo::sync::LockResult sharedResult = tavrelo::sync::acquireSharedLock(shared, hooks, &error);
+    const tavrelo::sync::LockResult sharedResult = QFileInfo::exists(fileName)
+        ? tavrelo::sync::acquireSharedLock(shared, hooks, &error) : tavrelo::sync::LockResult::Unavailable;
     if (sharedResult == tavrelo::sync::LockResult::Failed || sharedResult == tavrelo::sync::LockResult::Cancelled) {
         if (sharedResult == tavrelo::sync::LockResult::Failed)
             qCWarning(lcLocks) << "Cannot lock" << shared << ":" << error;

@@ -113,8 +113,8 @@ TEST_F(CollectionLocks, TwoMachinesOnASharedFolderExcludeEachOtherThroughTheLock
         return std::make_unique<Probe>();
     };
     const QString counter = m_files.filePath(QStringLiteral("counter"));
-    {
-        QFile file(counter);
+    for (const QString &path : {counter, m_path}) {
+        QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write("0");
     }
