@@ -2,7 +2,7 @@
 
 #include "launcherstrings.h"
 
-#include "automation/uirequests.h"
+#include "testsurface/uirequests.h"
 
 #include <QJsonObject>
 #include <QMessageBox>
@@ -13,14 +13,14 @@ namespace tavrelo::launcher {
 void showErrorMessage(const QString &text, QWidget *owner)
 {
     const QString caption = QString::fromUtf8(kCaption);
-    if (automation::uiIsScripted()) {
+    if (tavrelo::testsurface::uiIsScripted()) {
         // A box with OK alone is answered OK whatever the script says.
-        automation::takeScriptedAnswer(QStringLiteral("message"));
+        tavrelo::testsurface::takeScriptedAnswer(QStringLiteral("message"));
     } else {
         QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok, owner);
         box.exec();
     }
-    automation::logUiRequest(QJsonObject{{QStringLiteral("kind"), QStringLiteral("message")},
+    tavrelo::testsurface::logUiRequest(QJsonObject{{QStringLiteral("kind"), QStringLiteral("message")},
                                          {QStringLiteral("caption"), caption},
                                          {QStringLiteral("text"), text},
                                          {QStringLiteral("icon"), QStringLiteral("error")},

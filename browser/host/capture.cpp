@@ -3,13 +3,12 @@
 #include "commandline.h"
 #include "htahandler.h"
 
-#include "automation/regkey.h"
+#include "registry/regkey.h"
 
 #include <QFileInfo>
 
 namespace nativehost {
 
-using tavrelo::automation::RegKey;
 using namespace tavrelo::registry;
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include "object/quillet.h"
 
-#include "automation/uirequests.h"
+#include "testsurface/uirequests.h"
 
 #include <QApplication>
 #include <QDir>
@@ -12,7 +12,7 @@
 #include <QJsonObject>
 #include <QMessageBox>
 
-using namespace tavrelo::automation;
+using namespace tavrelo::testsurface;
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include "mailclients.h"
 
-#include "automation/regkey.h"
+#include "registry/regkey.h"
 
 #include <QByteArray>
 
@@ -10,7 +10,6 @@
 #include <vector>
 
 using namespace tavrelo::registry;
-using tavrelo::automation::RegKey;
 
 namespace {
 

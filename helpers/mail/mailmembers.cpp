@@ -7,7 +7,7 @@
 #include "object/popupmenu.h"
 #include "object/quillet.h"
 
-#include "automation/regkey.h"
+#include "registry/regkey.h"
 #include "mapi/mapi.h"
 
 #include <QAction>
@@ -21,7 +21,6 @@
 #include <dlfcn.h>
 
 using namespace tavrelo::registry;
-using tavrelo::automation::RegKey;
 
 namespace {
 

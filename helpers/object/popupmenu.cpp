@@ -12,7 +12,7 @@
 #include "abbreviation.h"
 #include "quillet.h"
 
-#include "automation/uirequests.h"
+#include "testsurface/uirequests.h"
 
 #include <QAction>
 #include <QApplication>
@@ -23,7 +23,7 @@
 #include <QPointer>
 #include <QWidget>
 
-using namespace tavrelo::automation;
+using namespace tavrelo::testsurface;
 
 namespace {
 

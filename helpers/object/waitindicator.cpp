@@ -2,7 +2,7 @@
 
 #include "quillet.h"
 
-#include "automation/uirequests.h"
+#include "testsurface/uirequests.h"
 
 #include <QEvent>
 #include <QFileInfo>
@@ -17,7 +17,7 @@
 #include <functional>
 #include <memory>
 
-using namespace tavrelo::automation;
+using namespace tavrelo::testsurface;
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "mail/mailclients.h"
 #include "mail/programs.h"
 
-#include "automation/regkey.h"
+#include "registry/regkey.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,7 +16,6 @@
 using namespace tavrelo::registry;
 using mail::MailProgram;
 using mail::ProgramKind;
-using tavrelo::automation::RegKey;
 
 namespace {
 
@@ -165,8 +164,8 @@ HRESULT unregisterClients()
             return resultOf(error);
     }
     clients = RegKey();
-    tavrelo::automation::deleteKeyIfEmpty(HKEY_LOCAL_MACHINE, QLatin1String(mail::kClientsKey));
-    tavrelo::automation::deleteKeyIfEmpty(HKEY_LOCAL_MACHINE, QLatin1String(kClientsParentKey));
+    deleteKeyIfEmpty(HKEY_LOCAL_MACHINE, QLatin1String(mail::kClientsKey));
+    deleteKeyIfEmpty(HKEY_LOCAL_MACHINE, QLatin1String(kClientsParentKey));
     return S_OK;
 }
 

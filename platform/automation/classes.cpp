@@ -2,7 +2,7 @@
 
 #include "module.h"
 #include "moduletable.h"
-#include "regkey.h"
+#include "registry/regkey.h"
 
 #include <QFileInfo>
 

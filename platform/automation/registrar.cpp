@@ -1,7 +1,7 @@
 #include "registrar.h"
 
 #include "module.h"
-#include "regkey.h"
+#include "registry/regkey.h"
 #include "registrarscript.h"
 #include "typeinfo.h"
 

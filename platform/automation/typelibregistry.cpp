@@ -3,7 +3,7 @@
 #include "typeinfo.h"
 
 #include "module.h"
-#include "regkey.h"
+#include "registry/regkey.h"
 
 #include <QFile>
 #include <QFileInfo>

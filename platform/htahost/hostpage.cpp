@@ -5,7 +5,7 @@
 #include "userrequests.h"
 
 #include "automation/classes.h"
-#include "automation/uirequests.h"
+#include "testsurface/uirequests.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -247,7 +247,7 @@ void HostPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, con
 // Pages without the bridge use the engine's own boxes; they are still logged and scripted.
 void HostPage::javaScriptAlert(const QUrl &origin, const QString &message)
 {
-    if (!tavrelo::automation::uiIsScripted()) {
+    if (!tavrelo::testsurface::uiIsScripted()) {
         QWebEnginePage::javaScriptAlert(origin, message);
         return;
     }
@@ -256,7 +256,7 @@ void HostPage::javaScriptAlert(const QUrl &origin, const QString &message)
 
 bool HostPage::javaScriptConfirm(const QUrl &origin, const QString &message)
 {
-    if (!tavrelo::automation::uiIsScripted())
+    if (!tavrelo::testsurface::uiIsScripted())
         return QWebEnginePage::javaScriptConfirm(origin, message);
     bool result = false;
     askUser(m_window, m_window->caption(), message, true, [&result](bool ok) { result = ok; });

@@ -1,6 +1,6 @@
 #include "objecttable.h"
 
-#include "comobject.h"
+#include "automation/comobject.h"
 #include "jobreply.h"
 #include "pagesite.h"
 

@@ -3,7 +3,7 @@
 // What the host hands to the objects of a page: the site, through which an object finds the
 // window it lives in, and documents passed to members as arguments.
 
-#include "comobject.h"
+#include "automation/comobject.h"
 
 #include "automation/olewindow.h"
 

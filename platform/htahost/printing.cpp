@@ -2,7 +2,7 @@
 
 #include "resaddress.h"
 
-#include "automation/uirequests.h"
+#include "testsurface/uirequests.h"
 
 #include <QJsonObject>
 #include <QPrintDialog>
@@ -13,7 +13,7 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
-using namespace tavrelo::automation;
+using namespace tavrelo::testsurface;
 
 QHash<QString, QByteArray> &Printing::documents()
 {

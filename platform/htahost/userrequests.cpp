@@ -1,13 +1,13 @@
 #include "userrequests.h"
 
-#include "automation/uirequests.h"
+#include "testsurface/uirequests.h"
 
 #include <QDesktopServices>
 #include <QJsonObject>
 #include <QMessageBox>
 #include <QPointer>
 
-using namespace tavrelo::automation;
+using namespace tavrelo::testsurface;
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Test helper: takes every answer of KIND from the TAVRELO_AUTOMATION file, as another process
 // of the host would, printing each on its own line and logging each request.
 
-#include "automation/uirequests.h"
+#include "testsurface/uirequests.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,9 +16,9 @@ int main(int argc, char **argv)
         return 2;
     }
     const QString kind = QString::fromLocal8Bit(argv[1]);
-    while (const std::optional<QJsonValue> answer = tavrelo::automation::takeScriptedAnswer(kind)) {
+    while (const std::optional<QJsonValue> answer = tavrelo::testsurface::takeScriptedAnswer(kind)) {
         const QJsonObject request{{QStringLiteral("kind"), kind}, {QStringLiteral("answer"), *answer}};
-        tavrelo::automation::logUiRequest(request);
+        tavrelo::testsurface::logUiRequest(request);
         std::printf("%s\n", QJsonDocument(request).toJson(QJsonDocument::Compact).constData());
     }
     return 0;

@@ -1,6 +1,6 @@
 // Scripted answers to user-interface requests and the request log, also shared by processes.
 
-#include "automation/uirequests.h"
+#include "testsurface/uirequests.h"
 #include "support/scratchregistry.h"
 
 #include <QJsonArray>
@@ -14,7 +14,7 @@
 #include <algorithm>
 #include <memory>
 
-using namespace tavrelo::automation;
+using namespace tavrelo::testsurface;
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include "mailtest.h"
 
-#include "automation/regkey.h"
+#include "registry/regkey.h"
 #include "registry/winreg.h"
 #include "support/scratchregistry.h"
 
@@ -12,7 +12,6 @@
 #include <QMap>
 
 using namespace tavrelo::registry;
-using tavrelo::automation::RegKey;
 
 namespace {
 

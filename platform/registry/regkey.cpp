@@ -3,9 +3,7 @@
 #include <utility>
 #include <vector>
 
-namespace tavrelo::automation {
-
-using namespace registry;
+namespace tavrelo::registry {
 
 RegKey::~RegKey()
 {

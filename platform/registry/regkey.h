@@ -3,7 +3,7 @@
 // Registry keys as this layer uses them: owned handles, and names and text as QString over the
 // UTF-8 registry interface.
 
-#include "registry/winreg.h"
+#include "winreg.h"
 
 #include <QByteArray>
 #include <QString>
@@ -11,7 +11,7 @@
 
 #include <optional>
 
-namespace tavrelo::automation {
+namespace tavrelo::registry {
 
 class RegKey final {
 public:
@@ -23,29 +23,29 @@ public:
     RegKey &operator=(const RegKey &) = delete;
 
     // Opens an existing key; an empty path opens `parent` again.
-    static registry::LONG open(registry::HKEY parent, const QString &path, registry::REGSAM access, RegKey *key);
+    static LONG open(HKEY parent, const QString &path, REGSAM access, RegKey *key);
     // Opens a key, creating what is missing.
-    static registry::LONG create(registry::HKEY parent, const QString &path, RegKey *key);
+    static LONG create(HKEY parent, const QString &path, RegKey *key);
 
-    registry::HKEY handle() const { return m_key; }
+    HKEY handle() const { return m_key; }
 
     // A string value (REG_EXPAND_SZ expanded); none when missing or of another type.
     std::optional<QString> string(const QString &name = {}) const;
-    registry::LONG setValue(const QString &name, registry::DWORD type, const QByteArray &data) const;
-    registry::LONG setString(const QString &name, const QString &text) const;
-    registry::LONG deleteValue(const QString &name) const;
+    LONG setValue(const QString &name, DWORD type, const QByteArray &data) const;
+    LONG setString(const QString &name, const QString &text) const;
+    LONG deleteValue(const QString &name) const;
     QStringList subKeys() const;
     // Holds neither subkeys nor values.
     bool isEmpty() const;
 
 private:
-    registry::HKEY m_key = nullptr;
+    HKEY m_key = nullptr;
 };
 
 // The text of a string value of an existing key, or an empty string.
-QString readRegString(registry::HKEY root, const QString &path, const QString &name = {});
+QString readRegString(HKEY root, const QString &path, const QString &name = {});
 
 // Deletes `path` below `parent` when it holds nothing; true when it went.
-bool deleteKeyIfEmpty(registry::HKEY parent, const QString &path);
+bool deleteKeyIfEmpty(HKEY parent, const QString &path);
 
 }

@@ -1,8 +1,9 @@
 #pragma once
 
-// Reference counting for the host's own small automation objects (sites, sinks, documents).
+// Reference counting for automation objects that live on the heap and go with their last
+// reference. Like IUnknown and ComPtr it stands outside any namespace, as the interfaces do.
 
-#include "automation/unknown.h"
+#include "unknown.h"
 
 #include <atomic>
 

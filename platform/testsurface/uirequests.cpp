@@ -14,7 +14,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-namespace tavrelo::automation {
+namespace tavrelo::testsurface {
 
 namespace {
 

@@ -19,7 +19,7 @@
 
 #include <optional>
 
-namespace tavrelo::automation {
+namespace tavrelo::testsurface {
 
 // True when TAVRELO_AUTOMATION is set: requests are answered from it and never shown.
 bool uiIsScripted();
