@@ -7,7 +7,7 @@
 
 #include <QFileInfo>
 
-namespace nativehost {
+namespace tavrelo::nativehost {
 
 using namespace tavrelo::registry;
 
@@ -86,4 +86,4 @@ DialogOutcome dialogOutcome(bool crashed, int exitStatus, const QString &lastErr
     return {false, {}, error};
 }
 
-} // namespace nativehost
+} // namespace tavrelo::nativehost

@@ -6,7 +6,7 @@
 #include "shell/htahandler.h"
 #include "viewerprocess.h"
 
-#include "automation/registryprobe.h"
+#include "support/registryprobe.h"
 #include "launchertest.h"
 #include "support/scratchregistry.h"
 
