@@ -5,6 +5,7 @@
 //
 //   store_bench [--folders N] [--fragments M]
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -58,14 +59,13 @@ bool run(const QString &program, const QStringList &arguments, QByteArray *outpu
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QString folders = QStringLiteral("10000"), fragments = QStringLiteral("100000");
-    const QStringList arguments = QCoreApplication::arguments();
-    for (qsizetype i = 1; i + 1 < arguments.size(); i += 2) {
-        if (arguments.at(i) == u"--folders")
-            folders = arguments.at(i + 1);
-        else if (arguments.at(i) == u"--fragments")
-            fragments = arguments.at(i + 1);
-    }
+    QCommandLineParser options;
+    options.setApplicationDescription(QStringLiteral("Measures opening and saving a generated collection through the store."));
+    options.addHelpOption();
+    options.addOptions({{QStringLiteral("folders"), QStringLiteral("Folders of the collection."), QStringLiteral("N"), QStringLiteral("10000")},
+                        {QStringLiteral("fragments"), QStringLiteral("Fragments of the collection."), QStringLiteral("M"), QStringLiteral("100000")}});
+    options.process(app);
+    const QString folders = options.value(QStringLiteral("folders")), fragments = options.value(QStringLiteral("fragments"));
 
     QTemporaryDir scratch;
     const QString source = scratch.filePath(QStringLiteral("large.t-q"));
