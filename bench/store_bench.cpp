@@ -125,6 +125,9 @@ int main(int argc, char *argv[])
     std::printf("%-52s %9.0f ms  %5.2fx (parse + serialisation + write)\n", "a change after an outside write (full check)",
                 figure("changeAfterOutsideWrite"), figure("changeAfterOutsideWrite") / (parse + serialize + write));
     std::printf("%-52s %9.0f ms  %9.0f ms\n", "open, save", figure("open"), figure("save"));
+    const double lockFile = figure("lockBoth") - figure("lockFirst");
+    std::printf("%-52s %9.3f ms  %5.3fx a change (%.3f ms for both locks)\n", "the lock file beside the collection, per change",
+                lockFile, lockFile / figure("change"), figure("lockBoth"));
     std::printf("elements with identifiers: %d\nall figures (ms): %s\n", figures.value(QStringLiteral("elements")).toInt(),
                 QJsonDocument(figures).toJson(QJsonDocument::Compact).constData());
     return 0;
