@@ -10,6 +10,7 @@
 #include "hostpage.h"
 
 #include "automation/module.h"
+#include "shell/desktopidentity.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -158,7 +159,8 @@ int main(int argc, char *argv[])
     }
     SchemeHandler::registerScheme();
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("htahost"));
+    // Every window names the desktop entry (the viewer's, its dialogs', the capture dialog's).
+    tavrelo::shell::applyDesktopIdentity();
     QApplication::setOrganizationName(QStringLiteral("Tavrelo"));
 
     options.dialog = parser.isSet(hostOptions.dialog);
