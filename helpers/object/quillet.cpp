@@ -1,10 +1,9 @@
 // The helper object's identity and lifetime, its site, its events and the host window lookup.
 
 #include "quillet.h"
+#include "notificationowner.h"
 #include "quilletids.h"
 #include "serverstate.h"
-
-#include "messaging/notificationwindow.h"
 
 #include <QApplication>
 #include <QVariant>
@@ -39,7 +38,7 @@ ComPtr<Quillet> Quillet::create()
 Quillet::Quillet() : m_events(this, DIID__DIQuilletEvents)
 {
     serverstate::objectCreated();
-    m_notifications = std::make_unique<messaging::NotificationWindow>(this);
+    m_notifications = makeNotificationWindow(this);
 }
 
 Quillet::~Quillet()

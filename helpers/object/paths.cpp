@@ -1,6 +1,6 @@
 // GetBaseDirectory and GetDocumentURL: the folder of this library, and a page document's address.
 
-#include "object/quillet.h"
+#include "quillet.h"
 
 #include "automation/module.h"
 
