@@ -19,6 +19,8 @@
 #include <memory>
 #include <vector>
 
+using namespace tavrelo::helpers;
+
 namespace {
 
 double nowMs()

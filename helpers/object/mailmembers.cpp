@@ -13,6 +13,8 @@
 #include <QMenu>
 #include <QPointer>
 
+namespace tavrelo::helpers {
+
 namespace mail = tavrelo::mail;
 
 namespace {
@@ -114,3 +116,5 @@ HRESULT Quillet::ShowBrowseDialogBox(std::int32_t saveDialog, const QString &tit
     *filePath = mail::browseForFile(saveDialog != 0, title, filter, defaultExtension, initialDir, flags, m_site.get());
     return S_OK;
 }
+
+} // namespace tavrelo::helpers

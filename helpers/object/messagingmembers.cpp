@@ -8,6 +8,8 @@
 
 #include "messaging/instancemessaging.h"
 
+namespace tavrelo::helpers {
+
 namespace messaging = tavrelo::messaging;
 
 namespace {
@@ -94,3 +96,5 @@ HRESULT Quillet::DoCauseFind()
     messaging::causeFind();
     return S_OK;
 }
+
+} // namespace tavrelo::helpers

@@ -6,7 +6,11 @@
 
 #include <memory>
 
+namespace tavrelo::helpers {
+
 class Quillet;
 
 // The notification window of `object`, which answers the window's calls.
 std::unique_ptr<tavrelo::messaging::NotificationWindow> makeNotificationWindow(Quillet *object);
+
+} // namespace tavrelo::helpers

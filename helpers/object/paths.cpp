@@ -4,6 +4,8 @@
 
 #include "automation/module.h"
 
+namespace tavrelo::helpers {
+
 namespace {
 
 // An object of this library, whose address names the library's file. (The address of an exported
@@ -37,3 +39,5 @@ HRESULT Quillet::GetDocumentURL(IDispatch *document, Variant *url)
     *url = Variant(address.isNull() ? QStringLiteral("") : address);
     return S_OK;
 }
+
+} // namespace tavrelo::helpers

@@ -11,6 +11,8 @@
 
 #include <new>
 
+namespace tavrelo::helpers {
+
 namespace {
 
 // The dynamic property by which the HTML Application host names its windows, standing in for a
@@ -134,3 +136,5 @@ HRESULT Quillet::findHostWindow(const QString &windowClass, HWND *window)
     *window = found;
     return S_OK;
 }
+
+} // namespace tavrelo::helpers

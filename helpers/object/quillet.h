@@ -29,6 +29,8 @@ namespace tavrelo::messaging {
 class NotificationWindow;
 }
 
+namespace tavrelo::helpers {
+
 class TAVRELO_HELPERS_EXPORT Quillet final : public IDispatch,
                                              public IObjectWithSite,
                                              public IConnectionPointContainer,
@@ -181,3 +183,5 @@ private:
     QHash<QByteArray, QStringList> m_sharedLocks;
     // ---- end of file locks ----
 };
+
+} // namespace tavrelo::helpers

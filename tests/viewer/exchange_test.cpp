@@ -4,6 +4,8 @@
 #include "fragment_list_fixture.h"
 #include "messaging/eventrecorder.h"
 
+using namespace tavrelo::helpers;
+
 namespace {
 
 class Exchange : public FragmentList {
