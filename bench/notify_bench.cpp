@@ -20,6 +20,8 @@
 #include <memory>
 #include <vector>
 
+using namespace tavrelo::helpers;
+
 namespace {
 
 double nowMs()

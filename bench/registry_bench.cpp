@@ -17,6 +17,7 @@
 #include <string>
 
 using namespace tavrelo::registry;
+using namespace tavrelo::helpers;
 
 namespace {
 

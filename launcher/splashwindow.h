@@ -26,9 +26,9 @@ class Endpoint;
 namespace tavrelo::launcher {
 
 // The endpoint by which the viewer finds the splash, and the message that closes it.
-using messaging::kSplashClass;
-using messaging::kSplashCloseMessage;
-using messaging::kSplashTitle;
+using tavrelo::messaging::kSplashClass;
+using tavrelo::messaging::kSplashCloseMessage;
+using tavrelo::messaging::kSplashTitle;
 
 inline constexpr int kSplashTimeoutMs = 3000;
 inline constexpr int kViewerCheckMs = 300;

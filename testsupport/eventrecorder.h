@@ -47,9 +47,9 @@ private:
 // Writes each event as "<event> <path>|<folder id>" with the values read while it runs.
 class EventRecorder final : public StackDispatch<IDispatch> {
 public:
-    explicit EventRecorder(Quillet *helper) : m_helper(helper)
+    explicit EventRecorder(tavrelo::helpers::Quillet *helper) : m_helper(helper)
     {
-        if (SUCCEEDED(helper->FindConnectionPoint(DIID__DIQuilletEvents, m_point.put())))
+        if (SUCCEEDED(helper->FindConnectionPoint(tavrelo::helpers::DIID__DIQuilletEvents, m_point.put())))
             m_point->Advise(static_cast<IDispatch *>(this), &m_cookie);
     }
     // The helper must outlive its recorder.
@@ -97,14 +97,14 @@ private:
         QString path;
         std::int32_t folderId = 0;
         switch (member) {
-        case DISPID_ONFILECHANGED:
+        case tavrelo::helpers::DISPID_ONFILECHANGED:
             m_helper->get_FileChangeFilePath(&path);
             m_helper->get_FileChangeFolderID(&folderId);
             return QStringLiteral("onfilechanged %1|%2").arg(path).arg(folderId);
-        case DISPID_ONFILEOPENREQUEST:
+        case tavrelo::helpers::DISPID_ONFILEOPENREQUEST:
             m_helper->get_FileOpenFilePath(&path);
             return QStringLiteral("onfileopenrequest ") + path;
-        case DISPID_ONBUSY:
+        case tavrelo::helpers::DISPID_ONBUSY:
             m_helper->get_FileOpenFilePath(&path);
             return QStringLiteral("onbusy ") + path;
         default:
@@ -112,7 +112,7 @@ private:
         }
     }
 
-    Quillet *m_helper;
+    tavrelo::helpers::Quillet *m_helper;
     ComPtr<IConnectionPoint> m_point;
     std::uint32_t m_cookie = 0;
 };

@@ -1,8 +1,9 @@
-// ShowBrowseDialogBox: the Open and Save dialogs, with the flags of the platform's common file
-// dialog honoured by the same checks whether a person or the test surface answers.
+// The Open and Save dialogs, with the flags of the platform's common file dialog honoured by the
+// same checks whether a person or the test surface answers.
 
-#include "object/quillet.h"
+#include "filedialog.h"
 
+#include "automation/olewindow.h"
 #include "testsurface/uirequests.h"
 
 #include <QApplication>
@@ -12,7 +13,9 @@
 #include <QJsonObject>
 #include <QMessageBox>
 
-using namespace tavrelo::testsurface;
+namespace tavrelo::mail {
+
+using namespace testsurface;
 
 namespace {
 
@@ -166,18 +169,15 @@ QWidget *siteWindow(IUnknown *site)
 
 }
 
-HRESULT Quillet::ShowBrowseDialogBox(std::int32_t saveDialog, const QString &title, const QString &filter,
-                                     const QString &defaultExtension, const QString &initialDir, std::int32_t flags,
-                                     QString *filePath)
+QString browseForFile(bool saveDialog, const QString &title, const QString &filter, const QString &defaultExtension,
+                      const QString &initialDir, std::int32_t flags, IUnknown *site)
 {
-    if (!filePath)
-        return E_POINTER;
-    const Request request{saveDialog != 0, title, filter, defaultExtension, initialDir, flags};
+    const Request request{saveDialog, title, filter, defaultExtension, initialDir, flags};
     QString chosen;
     if (uiIsScripted())
         chosen = scriptedChoice(request);
     else if (qobject_cast<QApplication *>(QCoreApplication::instance()))
-        chosen = dialogChoice(siteWindow(m_site.get()), request);
+        chosen = dialogChoice(siteWindow(site), request);
     // else: a process without widgets cannot show a dialog, which counts as a failed dialog.
     logUiRequest(QJsonObject{{QStringLiteral("kind"), QStringLiteral("file")},
                              {QStringLiteral("save"), request.save},
@@ -187,6 +187,7 @@ HRESULT Quillet::ShowBrowseDialogBox(std::int32_t saveDialog, const QString &tit
                              {QStringLiteral("initdir"), initialDir},
                              {QStringLiteral("flags"), flags},
                              {QStringLiteral("answer"), chosen}});
-    *filePath = chosen;
-    return S_OK;
+    return chosen;
 }
+
+} // namespace tavrelo::mail

@@ -19,7 +19,7 @@ struct CaseInsensitiveLess {
 
 } // namespace
 
-namespace mail {
+namespace tavrelo::mail {
 
 std::optional<Client> readClient(HKEY clients, const QString &subKey)
 {
@@ -68,4 +68,4 @@ std::optional<QList<Client>> listClients(HKEY clients)
     return ordered;
 }
 
-} // namespace mail
+} // namespace tavrelo::mail

@@ -12,7 +12,7 @@
 
 #include <optional>
 
-namespace mail {
+namespace tavrelo::mail {
 
 inline constexpr const char *kClientsKey = "SOFTWARE\\Clients\\Mail";
 inline constexpr const char *kLibraryValue = "DllPath";
@@ -35,4 +35,4 @@ QString defaultClientKey(tavrelo::registry::HKEY clients);
 // display name only the first enumerated is kept. None when the subkeys cannot be counted.
 std::optional<QList<Client>> listClients(tavrelo::registry::HKEY clients);
 
-} // namespace mail
+} // namespace tavrelo::mail

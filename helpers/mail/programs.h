@@ -4,7 +4,7 @@
 // library of its own in the clients folder beside the helper library, which registration enters
 // under HKLM\SOFTWARE\Clients\Mail\<subKey> when the program is installed.
 
-namespace mail {
+namespace tavrelo::mail {
 
 enum class ProgramKind { Thunderbird, Evolution, XdgEmail };
 
@@ -34,4 +34,4 @@ constexpr const MailProgram &mailProgram(ProgramKind kind)
     return kMailPrograms[0];
 }
 
-} // namespace mail
+} // namespace tavrelo::mail

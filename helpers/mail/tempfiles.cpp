@@ -1,6 +1,6 @@
-// GetTempFilePath: a file name that is free in the temporary folder, found by creating it.
+// A file name that is free in the temporary folder, found by creating it.
 
-#include "object/quillet.h"
+#include "tempfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
+
+namespace tavrelo::mail {
 
 namespace {
 
@@ -48,14 +50,11 @@ QString fileNameIn(const QString &name)
 
 }
 
-HRESULT Quillet::GetTempFilePath(const QString &fileName, const QString &extension, QString *path)
+QString freeTempFilePath(const QString &fileName, const QString &extension)
 {
-    if (fileName.isNull() || extension.isNull() || !path)
-        return E_POINTER;
-    path->clear();
     const QString folder = QDir::tempPath(); // $TMPDIR, else /tmp
     if (folder.isEmpty() || !QFileInfo(folder).isDir())
-        return S_OK;
+        return QString();
     const QString stem = QDir(folder).filePath(fileNameIn(fileName));
     // Without an extension there is no dot: Windows drops a trailing one from a file name, Linux
     // would keep it and the attachment would be named "name.".
@@ -67,12 +66,12 @@ HRESULT Quillet::GetTempFilePath(const QString &fileName, const QString &extensi
                                       ? stem + suffix
                                       : QStringLiteral("%1 (%2)%3").arg(stem, QString::number(counter), suffix);
         const Claim claimed = claim(candidate);
-        if (claimed == Claim::Taken) {
-            *path = candidate;
-            return S_OK;
-        }
+        if (claimed == Claim::Taken)
+            return candidate;
         if (claimed == Claim::Failed)
             break;
     }
-    return S_OK;
+    return QString();
 }
+
+} // namespace tavrelo::mail

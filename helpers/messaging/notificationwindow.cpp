@@ -1,18 +1,12 @@
 #include "notificationwindow.h"
 
-#include "object/quillet.h"
-#include "object/quilletids.h"
-#include "object/waitindicator.h"
-
-#include "sync/namedlock.h"
-
 #include <QApplication>
 #include <QLoggingCategory>
 #include <QWidget>
 
 Q_LOGGING_CATEGORY(lcMessaging, "tavrelo.helpers.messaging")
 
-namespace messaging {
+namespace tavrelo::messaging {
 
 namespace {
 
@@ -41,11 +35,8 @@ void bringToFront(QWidget *window)
 
 } // namespace
 
-NotificationMutex::NotificationMutex(Quillet *waitingPage)
-    : m_held(tavrelo::sync::acquireNamedLock(
-                 kNotificationMutex,
-                 waitingPage ? waitindicator::hooksFor(waitingPage, QStringLiteral("Waiting to tell the other windows of the change."))
-                             : tavrelo::sync::WaitHooks{}) == tavrelo::sync::LockResult::Taken)
+NotificationMutex::NotificationMutex(const sync::WaitHooks &hooks)
+    : m_held(sync::acquireNamedLock(kNotificationMutex, hooks) == sync::LockResult::Taken)
 {
     if (!m_held)
         qCWarning(lcMessaging) << "the notification mutex cannot be taken";
@@ -57,7 +48,8 @@ NotificationMutex::~NotificationMutex()
         tavrelo::sync::releaseNamedLock(kNotificationMutex);
 }
 
-NotificationWindow::NotificationWindow(Quillet *owner) : m_owner(owner), m_retryMs(kFirstRetryMs)
+NotificationWindow::NotificationWindow(std::unique_ptr<NotificationOwner> owner)
+    : m_owner(std::move(owner)), m_retryMs(kFirstRetryMs)
 {
     m_retry.setSingleShot(true);
     m_retry.callOnTimeout([this] { actOnQueued(); });
@@ -133,7 +125,7 @@ void NotificationWindow::actOnQueued()
     if (m_acting || m_closing)
         return;
     // The page may let the helper object go in its event handler.
-    const ComPtr<IDispatch> keepAlive(m_owner);
+    const ComPtr<IUnknown> keepAlive = m_owner->keepAlive();
     m_acting = true;
     while (!m_closing && (m_current || !m_queue.isEmpty())) {
         if (!m_current)
@@ -157,7 +149,7 @@ bool NotificationWindow::act(Queued &queued)
 bool NotificationWindow::pageCanRunHandlers() const
 {
     ComPtr<IScriptTurnSite> site;
-    if (FAILED(m_owner->GetSite(IID_IScriptTurnSite, reinterpret_cast<void **>(site.put()))) || !site)
+    if (FAILED(m_owner->site(IID_IScriptTurnSite, reinterpret_cast<void **>(site.put()))) || !site)
         return true;
     return site->CanRunHandlersNow() != S_FALSE;
 }
@@ -174,7 +166,7 @@ bool NotificationWindow::actOnChange(const Queued &queued)
         if (done) {
             m_changePath = queued.record.path;
             m_changeFolderId = queued.record.folderId;
-            m_owner->raiseEvent(DISPID_ONFILECHANGED);
+            m_owner->raiseEvent(NotificationOwner::Event::FileChanged);
         }
     }
     resetValues();
@@ -186,11 +178,12 @@ bool NotificationWindow::actOnOpen(Queued &queued)
     resetValues();
     if (!queued.event) {
         // Decided once: a request that waits for the page keeps the event it was given.
-        HWND window = nullptr;
-        if (FAILED(m_owner->findHostWindow(QString(), &window)) || !window) {
-            queued.event = DISPID_ONBUSY;
+        QWidget *window = m_owner->hostWindow();
+        if (!window) {
+            queued.event = NotificationOwner::Event::Busy;
         } else {
-            queued.event = isWindowEnabled(window) ? DISPID_ONFILEOPENREQUEST : DISPID_ONBUSY;
+            queued.event = isWindowEnabled(window) ? NotificationOwner::Event::FileOpenRequest
+                                                   : NotificationOwner::Event::Busy;
             bringToFront(window);
         }
     }
@@ -210,4 +203,4 @@ void NotificationWindow::resetValues()
     m_openPath.clear();
 }
 
-}
+} // namespace tavrelo::messaging

@@ -9,7 +9,9 @@
 
 #include "records.h"
 
+#include "automation/olewindow.h"
 #include "ipc/endpoint.h"
+#include "sync/namedlock.h"
 
 #include <QTimer>
 
@@ -17,14 +19,30 @@
 #include <memory>
 #include <optional>
 
-class Quillet;
+namespace tavrelo::messaging {
 
-namespace messaging {
+// The four calls the notification window makes of the helper object that owns it.
+class NotificationOwner {
+public:
+    // The events of the owner that the window raises.
+    enum class Event { FileChanged, FileOpenRequest, Busy };
+
+    virtual ~NotificationOwner() = default;
+    // A reference to the owner, held while its page handles an event: the handler may let the
+    // owner go.
+    virtual ComPtr<IUnknown> keepAlive() = 0;
+    // The owner's site, as IObjectWithSite::GetSite gives it.
+    virtual HRESULT site(const IID &iid, void **site) = 0;
+    // The top-level window of the owner's page; null when there is none.
+    virtual HWND hostWindow() = 0;
+    // Raises the event to every connected sink.
+    virtual void raiseEvent(Event event) = 0;
+};
 
 class NotificationWindow {
 public:
     // Creates the window under the notification mutex and marks it as no viewer's (0).
-    explicit NotificationWindow(Quillet *owner);
+    explicit NotificationWindow(std::unique_ptr<NotificationOwner> owner);
     // Under the mutex: removes the mark and drops what is still queued.
     ~NotificationWindow();
     NotificationWindow(const NotificationWindow &) = delete;
@@ -44,7 +62,7 @@ private:
     struct Queued {
         Record record;
         std::int64_t sender = 0;
-        std::optional<int> event; // an open request's event, chosen when it is first acted on
+        std::optional<NotificationOwner::Event> event; // an open request's, chosen when it is first acted on
     };
 
     bool receive(const tavrelo::ipc::EndpointId &sender, const QByteArray &data);
@@ -59,7 +77,7 @@ private:
     // it reads are gone, so the event is offered again later.
     bool pageCanRunHandlers() const;
 
-    Quillet *m_owner;
+    std::unique_ptr<NotificationOwner> m_owner;
     std::unique_ptr<tavrelo::ipc::Endpoint> m_endpoint;
     bool m_closing = false;
     QList<Queued> m_queue;
@@ -74,11 +92,11 @@ private:
 };
 
 // Holds the notification mutex for its lifetime, if it could be taken. Nothing waits for another
-// lock while it is held: collection locks come first, this mutex last. Given the page that
-// waits for it, a long wait shows the page's wait indicator, whose Cancel gives up.
+// lock while it is held: collection locks come first, this mutex last. A page that waits for it
+// passes the hooks of its wait indicator, whose Cancel gives up.
 class NotificationMutex {
 public:
-    explicit NotificationMutex(Quillet *waitingPage = nullptr);
+    explicit NotificationMutex(const sync::WaitHooks &hooks = {});
     ~NotificationMutex();
     NotificationMutex(const NotificationMutex &) = delete;
     NotificationMutex &operator=(const NotificationMutex &) = delete;
@@ -88,4 +106,4 @@ private:
     bool m_held;
 };
 
-}
+} // namespace tavrelo::messaging

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-namespace messaging {
+namespace tavrelo::messaging {
 
 namespace {
 
@@ -76,4 +76,4 @@ std::optional<Record> parseRecord(const QByteArray &data)
     return parsed;
 }
 
-}
+} // namespace tavrelo::messaging

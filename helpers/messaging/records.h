@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace messaging {
+namespace tavrelo::messaging {
 
 inline constexpr char kNotificationClass[] = "Tavrelo Quillet Notification Window";
 inline constexpr char kNotificationTitle[] = "Notification Listener Window";
@@ -51,4 +51,4 @@ struct Record {
 // "NCWR", or exactly 532 announcing 532 with "OFWR". Anything else is refused.
 std::optional<Record> parseRecord(const QByteArray &data);
 
-}
+} // namespace tavrelo::messaging

@@ -6,6 +6,8 @@
 
 #include <QByteArray>
 
+namespace tavrelo::helpers {
+
 namespace {
 
 // The separators between directories. ":" ends a drive name and so also ends the directory part
@@ -99,3 +101,5 @@ HRESULT Quillet::AbbreviateFileName(const QString &fileName, QString *abbreviate
     *abbreviated = abbreviateFileName(fileName, 50, true);
     return S_OK;
 }
+
+} // namespace tavrelo::helpers

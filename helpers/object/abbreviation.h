@@ -11,6 +11,8 @@
 
 #include <QString>
 
+namespace tavrelo::helpers {
+
 // Abbreviates `path` to at most `limit` UTF-8 bytes.
 //
 // - The file name is what follows the last "/", "\" or ":" (the whole path when there is none).
@@ -24,3 +26,5 @@
 // - When the limit leaves no room for the volume part, "/..." and the file name, or when a
 //   separator that the volume part or the cut needs is missing, the result is the file name.
 TAVRELO_HELPERS_EXPORT QString abbreviateFileName(const QString &path, int limit, bool keepName);
+
+} // namespace tavrelo::helpers

@@ -8,6 +8,8 @@
 
 #include <atomic>
 
+namespace tavrelo::helpers {
+
 namespace {
 
 std::atomic<int> g_objects{0};
@@ -70,6 +72,10 @@ void unlock() { --g_locks; }
 bool inUse() { return g_objects > 0 || g_locks > 0 || g_factoryReferences > 0; }
 
 } // namespace serverstate
+
+} // namespace tavrelo::helpers
+
+using namespace tavrelo::helpers;
 
 extern "C" {
 

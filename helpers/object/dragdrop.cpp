@@ -11,6 +11,8 @@
 
 #include <dlfcn.h>
 
+namespace tavrelo::helpers {
+
 namespace {
 
 // Qt WebEngine makes new widgets for its pages as they navigate, and those accept drops again; an
@@ -84,3 +86,5 @@ HRESULT Quillet::DoRevokeDragDrop()
     DropRefusal::instance()->revoke(window);
     return S_OK;
 }
+
+} // namespace tavrelo::helpers

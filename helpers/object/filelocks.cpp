@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 
+namespace tavrelo::helpers {
+
 Q_LOGGING_CATEGORY(lcLocks, "tavrelo.helpers.locks")
 
 // "Quillet$" and the path with A-Z lowered and "\", "/", ":" as "_", of which only the last 250
@@ -92,3 +94,5 @@ HRESULT Quillet::UnlockFile(const QString &fileName)
     }
     return S_OK;
 }
+
+} // namespace tavrelo::helpers

@@ -23,6 +23,8 @@
 #include <QPointer>
 #include <QWidget>
 
+namespace tavrelo::helpers {
+
 using namespace tavrelo::testsurface;
 
 namespace {
@@ -256,3 +258,5 @@ HRESULT Quillet::PopupMenuDestroy(std::int32_t menu)
     }
     return S_OK;
 }
+
+} // namespace tavrelo::helpers

@@ -12,6 +12,8 @@
 class QAction;
 class QMenu;
 
+namespace tavrelo::helpers {
+
 namespace popupmenu {
 
 // Appends a string item and returns it (null without a menu). An "&" in the text marks a
@@ -25,3 +27,5 @@ QAction *appendItem(QMenu *menu, const QString &text, std::int32_t command, bool
 std::int32_t track(QMenu *menu, HWND owner, std::int32_t x, std::int32_t y);
 
 } // namespace popupmenu
+
+} // namespace tavrelo::helpers

@@ -1,16 +1,17 @@
 // The helper object's identity and lifetime, its site, its events and the host window lookup.
 
 #include "quillet.h"
+#include "notificationowner.h"
 #include "quilletids.h"
 #include "serverstate.h"
-
-#include "messaging/notificationwindow.h"
 
 #include <QApplication>
 #include <QVariant>
 #include <QWidget>
 
 #include <new>
+
+namespace tavrelo::helpers {
 
 namespace {
 
@@ -39,7 +40,7 @@ ComPtr<Quillet> Quillet::create()
 Quillet::Quillet() : m_events(this, DIID__DIQuilletEvents)
 {
     serverstate::objectCreated();
-    m_notifications = std::make_unique<messaging::NotificationWindow>(this);
+    m_notifications = makeNotificationWindow(this);
 }
 
 Quillet::~Quillet()
@@ -135,3 +136,5 @@ HRESULT Quillet::findHostWindow(const QString &windowClass, HWND *window)
     *window = found;
     return S_OK;
 }
+
+} // namespace tavrelo::helpers

@@ -25,9 +25,11 @@
 #include <memory>
 
 
-namespace messaging {
+namespace tavrelo::messaging {
 class NotificationWindow;
 }
+
+namespace tavrelo::helpers {
 
 class TAVRELO_HELPERS_EXPORT Quillet final : public IDispatch,
                                              public IObjectWithSite,
@@ -103,15 +105,15 @@ public:
     HRESULT LockFile(const QString &fileName);
     HRESULT UnlockFile(const QString &fileName);
 
-    // Messaging between windows (helpers/messaging/).
+    // Messaging between windows (messagingmembers.cpp).
     HRESULT DoPostMessage(std::uint32_t message, std::uint32_t wParam, std::int32_t lParam, const QString &windowClass);
     HRESULT DoCauseFind();
     HRESULT DoSendChangeNotification(const QString &fileName, int folderId);
     HRESULT get_FileChangeFilePath(QString *path);
     HRESULT get_FileChangeFolderID(std::int32_t *folderId);
 
-    // Mail clients, file dialogs, temporary files, paths (helpers/mail/), drag and drop
-    // (dragdrop.cpp).
+    // Mail clients, file dialogs, temporary files (mailmembers.cpp), paths (paths.cpp), drag and
+    // drop (dragdrop.cpp).
     HRESULT ShowMailClientsMenu(std::int32_t x, std::int32_t y, const QString &windowClass, std::int32_t *result);
     HRESULT get_MailClientName(QString *name);
     HRESULT get_MailClientDLLPath(QString *path);
@@ -153,13 +155,13 @@ private:
     std::int32_t m_popupMenu = 0;
     // ---- end of popup menus ----
 
-    // ---- Instance messaging (helpers/messaging/) ----
+    // ---- Instance messaging (messagingmembers.cpp) ----
     // The hidden window through which other instances reach this object; it lives exactly as
     // long as the object.
-    std::unique_ptr<messaging::NotificationWindow> m_notifications;
+    std::unique_ptr<tavrelo::messaging::NotificationWindow> m_notifications;
     // ---- end of instance messaging ----
 
-    // ---- Mail clients (helpers/mail/mailmembers.cpp) ----
+    // ---- Mail clients (mailmembers.cpp) ----
     // The selected client's display name and library path: both empty until a menu choice or the
     // default client sets them together, and cleared again by the next attempt.
     QString m_mailClientName;
@@ -181,3 +183,5 @@ private:
     QHash<QByteArray, QStringList> m_sharedLocks;
     // ---- end of file locks ----
 };
+
+} // namespace tavrelo::helpers

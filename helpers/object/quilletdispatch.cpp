@@ -7,6 +7,8 @@
 
 #include <QtGlobal>
 
+namespace tavrelo::helpers {
+
 using tavrelo::automation::FuncDesc;
 using tavrelo::automation::TypeInfo;
 using tavrelo::automation::TypeLib;
@@ -123,3 +125,5 @@ HRESULT Quillet::GetGUID(std::uint32_t guidKind, GUID *guid)
     *guid = DIID__DIQuilletEvents;
     return S_OK;
 }
+
+} // namespace tavrelo::helpers

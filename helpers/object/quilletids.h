@@ -6,6 +6,8 @@
 #include "automation/dispatch.h"
 #include "automation/guid.h"
 
+namespace tavrelo::helpers {
+
 inline const GUID LIBID_TAVRELOHELPERSLib{0xC588105E, 0x4E66, 0x11D4, 0xB7, 0xAB, 0x00, 0xC0, 0xF0, 0x49, 0x03, 0xDC};
 inline const CLSID CLSID_Quillet{0xC588106B, 0x4E66, 0x11D4, 0xB7, 0xAB, 0x00, 0xC0, 0xF0, 0x49, 0x03, 0xDC};
 inline const IID IID_IQuillet{0xC588106A, 0x4E66, 0x11D4, 0xB7, 0xAB, 0x00, 0xC0, 0xF0, 0x49, 0x03, 0xDC};
@@ -19,3 +21,5 @@ inline constexpr std::uint16_t kQuilletLibMinor = 0;
 inline constexpr DISPID DISPID_ONFILECHANGED = 1;
 inline constexpr DISPID DISPID_ONFILEOPENREQUEST = 2;
 inline constexpr DISPID DISPID_ONBUSY = 3;
+
+} // namespace tavrelo::helpers

@@ -8,6 +8,8 @@
 #include <tuple>
 #include <utility>
 
+namespace tavrelo::helpers {
+
 using tavrelo::automation::FuncDesc;
 using tavrelo::automation::MethodThunk;
 using tavrelo::automation::ParamDesc;
@@ -177,3 +179,5 @@ bool matches(const TypeInfo &info, QString *problem)
 }
 
 } // namespace quilletvtable
+
+} // namespace tavrelo::helpers

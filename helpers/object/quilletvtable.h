@@ -9,6 +9,8 @@
 
 #include <span>
 
+namespace tavrelo::helpers {
+
 namespace quilletvtable {
 
 std::span<const tavrelo::automation::MethodThunk> entries();
@@ -19,3 +21,5 @@ std::span<const tavrelo::automation::MethodThunk> entries();
 bool matches(const tavrelo::automation::TypeInfo &info, QString *problem);
 
 } // namespace quilletvtable
+
+} // namespace tavrelo::helpers

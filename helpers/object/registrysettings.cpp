@@ -9,6 +9,8 @@
 
 #include <array>
 
+namespace tavrelo::helpers {
+
 using namespace tavrelo::registry;
 
 namespace {
@@ -157,3 +159,5 @@ HRESULT Quillet::get_KeyRegistryString(const QString & /*key: always HKEY_LOCAL_
     const settings::KeyGuard key(opened);
     return queryString(key.get(), name.toUtf8(), value) ? S_OK : E_INVALIDARG;
 }
+
+} // namespace tavrelo::helpers

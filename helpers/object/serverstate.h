@@ -3,6 +3,8 @@
 // What keeps the library in use: live objects, server locks (IClassFactory::LockServer) and
 // references to the class object. DllCanUnloadNow answers from these counts.
 
+namespace tavrelo::helpers {
+
 namespace serverstate {
 
 void objectCreated();
@@ -12,3 +14,5 @@ void unlock();
 bool inUse();
 
 } // namespace serverstate
+
+} // namespace tavrelo::helpers

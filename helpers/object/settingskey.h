@@ -8,6 +8,8 @@
 
 #include <QString>
 
+namespace tavrelo::helpers {
+
 namespace settings {
 
 inline constexpr int kScopeMachine = 0;
@@ -37,3 +39,5 @@ private:
 };
 
 } // namespace settings
+
+} // namespace tavrelo::helpers

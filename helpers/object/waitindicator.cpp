@@ -17,6 +17,8 @@
 #include <functional>
 #include <memory>
 
+namespace tavrelo::helpers {
+
 using namespace tavrelo::testsurface;
 
 namespace {
@@ -138,3 +140,5 @@ tavrelo::sync::WaitHooks hooksFor(Quillet *owner, const QString &text)
 }
 
 }
+
+} // namespace tavrelo::helpers

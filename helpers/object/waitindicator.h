@@ -12,6 +12,8 @@
 
 #include <QString>
 
+namespace tavrelo::helpers {
+
 class Quillet;
 
 namespace waitindicator {
@@ -23,3 +25,5 @@ tavrelo::sync::WaitHooks hooksFor(Quillet *owner, const QString &text);
 QString fileWaitText(const QString &path);
 
 }
+
+} // namespace tavrelo::helpers

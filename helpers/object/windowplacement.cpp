@@ -27,6 +27,8 @@
 #include <array>
 #include <cstddef>
 
+namespace tavrelo::helpers {
+
 using namespace tavrelo::registry;
 
 namespace {
@@ -231,3 +233,5 @@ HRESULT Quillet::RestoreWindowPos(const QString &module, const QString &name, co
     window->update();
     return S_OK;
 }
+
+} // namespace tavrelo::helpers

@@ -14,7 +14,7 @@
 
 #include <functional>
 
-namespace desktopintegration {
+namespace tavrelo::registration::desktopintegration {
 
 namespace {
 
@@ -269,4 +269,4 @@ HRESULT unregisterDesktop(const QString &library, Scope scope)
     return result;
 }
 
-} // namespace desktopintegration
+} // namespace tavrelo::registration::desktopintegration

@@ -25,7 +25,7 @@
 
 #include <QString>
 
-namespace desktopintegration {
+namespace tavrelo::registration::desktopintegration {
 
 struct Programs {
     QString launcher;   // Clipvane
@@ -43,4 +43,4 @@ HRESULT unregisterDesktop(const QString &library, Scope scope = Scope::Caller);
 // is written in the file, with the desktop-entry escapes).
 QString execLine(const QString &launcher);
 
-} // namespace desktopintegration
+} // namespace tavrelo::registration::desktopintegration

@@ -13,7 +13,9 @@
 
 #include <optional>
 
-using namespace tavrelo::registry;
+namespace tavrelo::registration {
+
+using namespace registry;
 using mail::MailProgram;
 using mail::ProgramKind;
 
@@ -205,3 +207,5 @@ HRESULT registerClients(const QString &helpersLibrary)
 }
 
 } // namespace mailregistration
+
+} // namespace tavrelo::registration

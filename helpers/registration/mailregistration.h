@@ -8,7 +8,7 @@
 
 #include <QString>
 
-namespace mailregistration {
+namespace tavrelo::registration::mailregistration {
 
 // Removes the entries an earlier registration wrote, then writes those of the programs on PATH
 // whose client library lies in the clients folder beside `helpersLibrary`. The default client is
@@ -19,4 +19,4 @@ HRESULT registerClients(const QString &helpersLibrary);
 // when nothing else is left in them.
 HRESULT unregisterClients();
 
-} // namespace mailregistration
+} // namespace tavrelo::registration::mailregistration

@@ -7,21 +7,19 @@
 // into the system's folders, nothing into the caller's own hive or home (a package's
 // maintainer scripts run as root, whose home is no user's desktop).
 
+#include "registerserver.h"
+
 #include "desktopintegration.h"
 #include "mailregistration.h"
 
-#include "object/exports.h"
-
 #include "automation/module.h"
-#include "automation/registrar.h"
 
 #include <QDir>
 #include <QFileInfo>
 
-#include <cstring>
+namespace tavrelo::registration {
 
-using tavrelo::automation::RegistrarMode;
-using tavrelo::automation::RegistrarScope;
+using automation::RegistrarMode;
 
 namespace {
 
@@ -56,12 +54,6 @@ QString nativeHostPath(const QString &modulePath)
 // A path as it goes into an open command, where a percent sign is written %%.
 QString forOpenCommand(QString path) { return path.replace(u'%', QStringLiteral("%%")); }
 
-// The file this code was loaded from, wherever the library was installed or copied to.
-QString thisModulePath()
-{
-    return tavrelo::automation::modulePathOf(reinterpret_cast<const void *>(&DllRegisterServer));
-}
-
 HRESULT registerModule(const QString &path, RegistrarMode mode, RegistrarScope scope)
 {
     // The design names the launcher beside the library; here it lies in the programs' folder.
@@ -88,9 +80,10 @@ HRESULT registerMachineEntries(const QString &path, RegistrarMode mode, Registra
     return hr == E_ACCESSDENIED && scope == RegistrarScope::Caller ? S_OK : hr;
 }
 
-HRESULT registerAll(RegistrarScope scope)
+} // namespace
+
+HRESULT registerServer(const QString &path, RegistrarScope scope)
 {
-    const QString path = thisModulePath();
     HRESULT hr = registerModule(path, RegistrarMode::Register, scope);
     if (SUCCEEDED(hr))
         hr = registerMachineEntries(path, RegistrarMode::Register, scope);
@@ -103,9 +96,8 @@ HRESULT registerAll(RegistrarScope scope)
     return hr;
 }
 
-HRESULT unregisterAll(RegistrarScope scope)
+HRESULT unregisterServer(const QString &path, RegistrarScope scope)
 {
-    const QString path = thisModulePath();
     const HRESULT desktopResult = desktopintegration::unregisterDesktop(
         path, scope == RegistrarScope::Machine ? desktopintegration::Scope::Machine : desktopintegration::Scope::Caller);
     const HRESULT mailResult = mailregistration::unregisterClients();
@@ -114,19 +106,4 @@ HRESULT unregisterAll(RegistrarScope scope)
     return FAILED(hr) ? hr : FAILED(machineResult) ? machineResult : FAILED(mailResult) ? mailResult : desktopResult;
 }
 
-} // namespace
-
-extern "C" {
-
-HRESULT DllRegisterServer() { return registerAll(RegistrarScope::Caller); }
-
-HRESULT DllUnregisterServer() { return unregisterAll(RegistrarScope::Caller); }
-
-HRESULT DllInstall(int install, const char *commandLine)
-{
-    if (!commandLine || std::strcmp(commandLine, "machine") != 0)
-        return E_INVALIDARG;
-    return install ? registerAll(RegistrarScope::Machine) : unregisterAll(RegistrarScope::Machine);
-}
-
-} // extern "C"
+} // namespace tavrelo::registration

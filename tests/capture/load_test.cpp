@@ -19,6 +19,8 @@
 #include <random>
 #include <vector>
 
+using namespace tavrelo::helpers;
+
 namespace {
 
 constexpr int kRounds = 20;

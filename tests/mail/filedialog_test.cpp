@@ -15,6 +15,8 @@
 
 #include <functional>
 
+using namespace tavrelo::helpers;
+
 namespace {
 
 // The flags the pages pass: a path and a title only; the import (FileMustExist taken away again);

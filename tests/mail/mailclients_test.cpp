@@ -18,6 +18,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace tavrelo::helpers;
+
 namespace {
 
 const QString kClients = QStringLiteral(MAIL_CLIENTS_DIR);

@@ -19,6 +19,7 @@
 #include <tuple>
 
 using namespace tavrelo::registry;
+using namespace tavrelo::helpers;
 
 namespace {
 

@@ -7,6 +7,8 @@
 
 #include <QFileInfo>
 
+using namespace tavrelo::helpers;
+
 namespace {
 
 // What script may pass as a document: a page document, one whose address cannot be read, or

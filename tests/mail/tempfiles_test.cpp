@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+using namespace tavrelo::helpers;
+
 namespace {
 
 class TempFileNames : public ::testing::Test {

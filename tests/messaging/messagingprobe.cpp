@@ -24,6 +24,8 @@
 
 #include <memory>
 
+using namespace tavrelo::helpers;
+
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
@@ -63,9 +65,9 @@ int main(int argc, char *argv[])
             window.showMinimized();
             say(QStringLiteral("ok"));
         } else if (command == u"hold") {
-            say(tavrelo::sync::acquireNamedLock(messaging::kNotificationMutex) ? QStringLiteral("ok") : QStringLiteral("failed"));
+            say(tavrelo::sync::acquireNamedLock(tavrelo::messaging::kNotificationMutex) ? QStringLiteral("ok") : QStringLiteral("failed"));
         } else if (command == u"letgo") {
-            say(tavrelo::sync::releaseNamedLock(messaging::kNotificationMutex) ? QStringLiteral("ok") : QStringLiteral("failed"));
+            say(tavrelo::sync::releaseNamedLock(tavrelo::messaging::kNotificationMutex) ? QStringLiteral("ok") : QStringLiteral("failed"));
         } else if (command == u"state") {
             say(QStringLiteral("minimized %1").arg(window.isMinimized() ? 1 : 0));
         } else {

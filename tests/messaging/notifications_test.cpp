@@ -23,7 +23,8 @@
 
 #include <gtest/gtest.h>
 
-using namespace messaging;
+using namespace tavrelo::messaging;
+using namespace tavrelo::helpers;
 
 namespace {
 

@@ -10,7 +10,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
-    if (const std::optional<messaging::Record> record = messaging::parseRecord(bytes)) {
+    if (const std::optional<tavrelo::messaging::Record> record = tavrelo::messaging::parseRecord(bytes)) {
         if ((bytes.size() != 536 && bytes.size() != 532) || record->path.size() > 520 || record->path.contains('\0'))
             std::abort();
     }

@@ -9,7 +9,7 @@
 
 #include <random>
 
-using namespace messaging;
+using namespace tavrelo::messaging;
 
 namespace {
 

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace tavrelo::helpers;
+
 namespace {
 
 // A widget that takes every drag offered to it, as the engine's page views do.

@@ -8,6 +8,8 @@
 
 #include <atomic>
 
+using namespace tavrelo::helpers;
+
 namespace {
 
 struct Delivery {

@@ -14,6 +14,8 @@
 #include <atomic>
 #include <memory>
 
+using namespace tavrelo::helpers;
+
 namespace {
 
 class HostWindowLookup : public RegisteredHelpers {

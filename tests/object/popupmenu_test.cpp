@@ -17,6 +17,8 @@
 
 #include <functional>
 
+using namespace tavrelo::helpers;
+
 namespace {
 
 QJsonObject item(int id, const char *text, bool enabled = true, bool checked = false)

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 using namespace tavrelo::registry;
+using namespace tavrelo::helpers;
 
 namespace {
 

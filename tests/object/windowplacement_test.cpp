@@ -21,6 +21,7 @@
 #include <vector>
 
 using namespace tavrelo::registry;
+using namespace tavrelo::helpers;
 
 namespace {
 

@@ -14,6 +14,8 @@
 #include <iostream>
 #include <string>
 
+using namespace tavrelo::helpers;
+
 namespace {
 
 void answer(const std::string &text)

@@ -21,6 +21,8 @@
 #include <memory>
 #include <vector>
 
+using namespace tavrelo::helpers;
+
 namespace {
 
 // How long a process that must wait is watched for an answer it must not give.

@@ -4,6 +4,8 @@
 #include "fragment_list_fixture.h"
 #include "support/eventrecorder.h"
 
+using namespace tavrelo::helpers;
+
 namespace {
 
 class Exchange : public FragmentList {

@@ -8,6 +8,8 @@
 #include <QSet>
 #include <QXmlStreamReader>
 
+using namespace tavrelo::helpers;
+
 namespace {
 
 // The test collection (NextUIN 500, TimeStamp 1):

@@ -4,6 +4,8 @@
 
 #include "fragment_list_fixture.h"
 
+using namespace tavrelo::helpers;
+
 namespace {
 
 class Search : public FragmentList {

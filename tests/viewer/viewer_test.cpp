@@ -15,6 +15,8 @@
 
 #include <csignal>
 
+using namespace tavrelo::helpers;
+
 TEST_F(Viewer, StartedBareItOpensTheDefaultCollectionAndRecordsIt)
 {
     startClipvane({});

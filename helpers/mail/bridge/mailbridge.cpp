@@ -8,7 +8,7 @@
 #include <QStandardPaths>
 #include <QUrl>
 
-namespace mailbridge {
+namespace tavrelo::mailbridge {
 
 namespace {
 
@@ -77,4 +77,4 @@ ULONG sendMail(mail::ProgramKind kind, const MapiMessage *message)
     return SUCCESS_SUCCESS;
 }
 
-} // namespace mailbridge
+} // namespace tavrelo::mailbridge

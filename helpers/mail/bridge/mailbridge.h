@@ -9,7 +9,7 @@
 
 #include <QStringList>
 
-namespace mailbridge {
+namespace tavrelo::mailbridge {
 
 // The arguments that open a new message with these files (full paths) attached:
 //   thunderbird -compose "attachment='file:///a.t-q,file:///b.t-q'"
@@ -25,4 +25,4 @@ QStringList commandLine(mail::ProgramKind kind, const QStringList &attachments);
 // recipients are not passed on; the program always shows the new message to the user.
 ULONG sendMail(mail::ProgramKind kind, const MapiMessage *message);
 
-} // namespace mailbridge
+} // namespace tavrelo::mailbridge

@@ -8,7 +8,7 @@
 extern "C" __attribute__((visibility("default"))) ULONG MAPISendMail(LHANDLE, ULONG_PTR, lpMapiMessage lpMessage,
                                                                       FLAGS, ULONG)
 {
-    return mailbridge::sendMail(mail::ProgramKind::CLIPVANE_MAIL_PROGRAM, lpMessage);
+    return tavrelo::mailbridge::sendMail(tavrelo::mail::ProgramKind::CLIPVANE_MAIL_PROGRAM, lpMessage);
 }
 
 static_assert(std::is_same_v<decltype(&MAPISendMail), LPMAPISENDMAIL>, "MAPISendMail has the signature callers expect");

@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace mailbridge {
+namespace tavrelo::mailbridge {
 
 namespace {
 
@@ -100,4 +100,4 @@ void Outbox::discard()
     m_added.clear();
 }
 
-} // namespace mailbridge
+} // namespace tavrelo::mailbridge

@@ -14,7 +14,7 @@
 
 #include <chrono>
 
-namespace mailbridge {
+namespace tavrelo::mailbridge {
 
 inline constexpr std::chrono::hours kKeepCopies{24 * 7};
 
@@ -41,4 +41,4 @@ private:
     QStringList m_added; // the folders of this object's copies
 };
 
-} // namespace mailbridge
+} // namespace tavrelo::mailbridge

@@ -1,8 +1,10 @@
 // GetBaseDirectory and GetDocumentURL: the folder of this library, and a page document's address.
 
-#include "object/quillet.h"
+#include "quillet.h"
 
 #include "automation/module.h"
+
+namespace tavrelo::helpers {
 
 namespace {
 
@@ -37,3 +39,5 @@ HRESULT Quillet::GetDocumentURL(IDispatch *document, Variant *url)
     *url = Variant(address.isNull() ? QStringLiteral("") : address);
     return S_OK;
 }
+
+} // namespace tavrelo::helpers
