@@ -14,6 +14,7 @@
 #include "support/devtools.h"
 #include "viewerworld.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -212,11 +213,15 @@ bool measure(int fragments, Figures *figures)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    QCommandLineParser options;
+    options.setApplicationDescription(QStringLiteral("Measures a capture into generated collections with a viewer running."));
+    options.addHelpOption();
+    options.addOption({QStringLiteral("fragments"), QStringLiteral("Fragments of a collection to measure (repeatable; 1 000 and 100 000 unless given)."),
+                       QStringLiteral("M")});
+    options.process(app);
     QList<int> sizes;
-    const QStringList arguments = QCoreApplication::arguments();
-    for (qsizetype i = 1; i + 1 < arguments.size(); i += 2)
-        if (arguments.at(i) == u"--fragments")
-            sizes << arguments.at(i + 1).toInt();
+    for (const QString &value : options.values(QStringLiteral("fragments")))
+        sizes << value.toInt();
     if (sizes.isEmpty())
         sizes = {1000, 100000};
     for (const int fragments : sizes) {

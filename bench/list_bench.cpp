@@ -11,6 +11,7 @@
 #include "support/devtools.h"
 #include "viewerworld.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -111,16 +112,15 @@ const char *kMeasure = R"JS(
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QString folders = QStringLiteral("20000"), fragments = QStringLiteral("100000"), large = QStringLiteral("10000");
-    const QStringList arguments = QCoreApplication::arguments();
-    for (qsizetype i = 1; i + 1 < arguments.size(); i += 2) {
-        if (arguments.at(i) == u"--folders")
-            folders = arguments.at(i + 1);
-        else if (arguments.at(i) == u"--fragments")
-            fragments = arguments.at(i + 1);
-        else if (arguments.at(i) == u"--large-folder")
-            large = arguments.at(i + 1);
-    }
+    QCommandLineParser options;
+    options.setApplicationDescription(QStringLiteral("Measures the viewer's fragment list on a generated collection."));
+    options.addHelpOption();
+    options.addOptions({{QStringLiteral("folders"), QStringLiteral("Folders of the collection."), QStringLiteral("N"), QStringLiteral("20000")},
+                        {QStringLiteral("fragments"), QStringLiteral("Fragments of the collection."), QStringLiteral("M"), QStringLiteral("100000")},
+                        {QStringLiteral("large-folder"), QStringLiteral("Fragments in the one large folder."), QStringLiteral("K"), QStringLiteral("10000")}});
+    options.process(app);
+    const QString folders = options.value(QStringLiteral("folders")), fragments = options.value(QStringLiteral("fragments")),
+                  large = options.value(QStringLiteral("large-folder"));
 
     QTemporaryDir scratch;
     const QString collection = scratch.filePath(QStringLiteral("large.t-q"));

@@ -6,6 +6,7 @@
 
 #include "object/quillet.h"
 
+#include <QCommandLineParser>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -62,11 +63,12 @@ bool registerLibrary(const QString &library)
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    int rounds = 30;
-    const QStringList arguments = QCoreApplication::arguments();
-    for (qsizetype i = 1; i + 1 < arguments.size(); i += 2)
-        if (arguments.at(i) == u"--rounds")
-            rounds = std::max(1, arguments.at(i + 1).toInt());
+    QCommandLineParser options;
+    options.setApplicationDescription(QStringLiteral("Measures the fan-out of a change notification to running pages."));
+    options.addHelpOption();
+    options.addOption({QStringLiteral("rounds"), QStringLiteral("Rounds of each setup."), QStringLiteral("R"), QStringLiteral("30")});
+    options.process(app);
+    const int rounds = std::max(1, options.value(QStringLiteral("rounds")).toInt());
 
     QTemporaryDir scratch(QDir::tempPath() + QStringLiteral("/nb-XXXXXX")); // short: socket paths
     for (const char *folder : {"registry", "runtime", "files"})

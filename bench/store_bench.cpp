@@ -5,6 +5,7 @@
 //
 //   store_bench [--folders N] [--fragments M]
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -58,14 +59,13 @@ bool run(const QString &program, const QStringList &arguments, QByteArray *outpu
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QString folders = QStringLiteral("10000"), fragments = QStringLiteral("100000");
-    const QStringList arguments = QCoreApplication::arguments();
-    for (qsizetype i = 1; i + 1 < arguments.size(); i += 2) {
-        if (arguments.at(i) == u"--folders")
-            folders = arguments.at(i + 1);
-        else if (arguments.at(i) == u"--fragments")
-            fragments = arguments.at(i + 1);
-    }
+    QCommandLineParser options;
+    options.setApplicationDescription(QStringLiteral("Measures opening and saving a generated collection through the store."));
+    options.addHelpOption();
+    options.addOptions({{QStringLiteral("folders"), QStringLiteral("Folders of the collection."), QStringLiteral("N"), QStringLiteral("10000")},
+                        {QStringLiteral("fragments"), QStringLiteral("Fragments of the collection."), QStringLiteral("M"), QStringLiteral("100000")}});
+    options.process(app);
+    const QString folders = options.value(QStringLiteral("folders")), fragments = options.value(QStringLiteral("fragments"));
 
     QTemporaryDir scratch;
     const QString source = scratch.filePath(QStringLiteral("large.t-q"));
@@ -125,6 +125,9 @@ int main(int argc, char *argv[])
     std::printf("%-52s %9.0f ms  %5.2fx (parse + serialisation + write)\n", "a change after an outside write (full check)",
                 figure("changeAfterOutsideWrite"), figure("changeAfterOutsideWrite") / (parse + serialize + write));
     std::printf("%-52s %9.0f ms  %9.0f ms\n", "open, save", figure("open"), figure("save"));
+    const double lockFile = figure("lockBoth") - figure("lockFirst");
+    std::printf("%-52s %9.3f ms  %5.3fx a change (%.3f ms for both locks)\n", "the lock file beside the collection, per change",
+                lockFile, lockFile / figure("change"), figure("lockBoth"));
     std::printf("elements with identifiers: %d\nall figures (ms): %s\n", figures.value(QStringLiteral("elements")).toInt(),
                 QJsonDocument(figures).toJson(QJsonDocument::Compact).constData());
     return 0;

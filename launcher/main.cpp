@@ -7,15 +7,15 @@
 // registered for HTML Applications) with the files, and keeps the splash until the viewer is
 // ready. The exit status is always 0: whatever went wrong has been told in a message box.
 
-#include "commandline.h"
 #include "errormessage.h"
-#include "htahandler.h"
 #include "launcherstrings.h"
 #include "splashwindow.h"
 #include "viewerprocess.h"
 
 #include "automation/module.h"
 #include "object/exports.h"
+#include "shell/commandline.h"
+#include "shell/htahandler.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -27,6 +27,7 @@
 #include <memory>
 
 using namespace tavrelo::launcher;
+using namespace tavrelo::shell;
 
 namespace {
 

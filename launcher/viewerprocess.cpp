@@ -1,5 +1,7 @@
 #include "viewerprocess.h"
 
+#include "launcherstrings.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -11,6 +13,13 @@
 extern char **environ;
 
 namespace tavrelo::launcher {
+
+QString viewerAddress(const QString &libraryPath)
+{
+    if (QFile::encodeName(libraryPath).size() > kMaxLibraryPathBytes)
+        return {};
+    return QStringLiteral("res://") + libraryPath + u'/' + QLatin1StringView(kViewerPage);
+}
 
 ViewerProcess ViewerProcess::start(const QStringList &commandLine)
 {

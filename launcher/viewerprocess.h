@@ -5,11 +5,16 @@
 // still runs itself, when the viewer has ended (a viewer that ended can no longer close the
 // splash window).
 
+#include <QString>
 #include <QStringList>
 
 #include <sys/types.h>
 
 namespace tavrelo::launcher {
+
+// The viewer's address for the helper library at `libraryPath`: "res://" + the path + "/" + the
+// viewer page; empty when the path is longer than kMaxLibraryPathBytes.
+QString viewerAddress(const QString &libraryPath);
 
 class ViewerProcess final {
 public:

@@ -1,13 +1,13 @@
 #include "capture.h"
 
-#include "commandline.h"
-#include "htahandler.h"
+#include "shell/commandline.h"
+#include "shell/htahandler.h"
 
 #include "registry/regkey.h"
 
 #include <QFileInfo>
 
-namespace nativehost {
+namespace tavrelo::nativehost {
 
 using namespace tavrelo::registry;
 
@@ -42,12 +42,12 @@ Command captureDialogCommand(const QString &menuArgumentsFile)
         page = stringValue(HKEY_LOCAL_MACHINE, kMenuEntryKey);
     if (!page.startsWith(u"res://"))
         return {{}, {}, QStringLiteral("Clipvane is not registered: the capture page is unknown")};
-    const tavrelo::launcher::HtaOpenCommand open = tavrelo::launcher::findHtaOpenCommand();
-    if (open.outcome != tavrelo::launcher::HtaOpenCommand::Outcome::Found)
+    const tavrelo::shell::HtaOpenCommand open = tavrelo::shell::findHtaOpenCommand();
+    if (open.outcome != tavrelo::shell::HtaOpenCommand::Outcome::Found)
         return {{}, {}, QStringLiteral("no program is registered to run HTML Applications")};
     // The registered command with the page in it; the dialog's options go before the page.
-    QStringList words = tavrelo::launcher::splitCommandLine(
-        tavrelo::launcher::expandCommandTemplate(open.commandTemplate, page, QString()));
+    QStringList words = tavrelo::shell::splitCommandLine(
+        tavrelo::shell::expandCommandTemplate(open.commandTemplate, page, QString()));
     if (words.isEmpty())
         return {{}, {}, QStringLiteral("the program registered to run HTML Applications is empty")};
     const QString program = words.takeFirst();
@@ -65,7 +65,7 @@ Command launcherCommand()
     // The toolbar button's program; else the one that opens collection files.
     QString program = stringValue(HKEY_LOCAL_MACHINE, kButtonKey, "Exec");
     if (!isProgram(program)) {
-        const QStringList words = tavrelo::launcher::splitCommandLine(stringValue(HKEY_CLASSES_ROOT, kFileOpenKey));
+        const QStringList words = tavrelo::shell::splitCommandLine(stringValue(HKEY_CLASSES_ROOT, kFileOpenKey));
         program = words.value(0);
     }
     if (!isProgram(program))
@@ -86,4 +86,4 @@ DialogOutcome dialogOutcome(bool crashed, int exitStatus, const QString &lastErr
     return {false, {}, error};
 }
 
-} // namespace nativehost
+} // namespace tavrelo::nativehost

@@ -7,7 +7,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace nativehost {
+namespace tavrelo::nativehost {
 
 // A program and its arguments, or why there is none.
 struct Command {
@@ -31,4 +31,4 @@ struct DialogOutcome {
 };
 DialogOutcome dialogOutcome(bool crashed, int exitStatus, const QString &lastErrorLine);
 
-} // namespace nativehost
+} // namespace tavrelo::nativehost

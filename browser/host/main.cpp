@@ -40,7 +40,7 @@
 
 #include <unistd.h>
 
-using namespace nativehost;
+using namespace tavrelo::nativehost;
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-namespace nativehost {
+namespace tavrelo::nativehost {
 
 namespace {
 
@@ -132,4 +132,4 @@ QByteArray frame(const QByteArray &body)
     return bytes + body;
 }
 
-} // namespace nativehost
+} // namespace tavrelo::nativehost

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace nativehost {
+namespace tavrelo::nativehost {
 
 // What we take from the browser: far more than any real selection, little enough to hold.
 inline constexpr std::uint32_t kMaxIncomingBytes = 16u * 1024u * 1024u;
@@ -50,4 +50,4 @@ QByteArray errorAnswer(const QString &error);
 // The four-byte prefix and the body.
 QByteArray frame(const QByteArray &body);
 
-} // namespace nativehost
+} // namespace tavrelo::nativehost

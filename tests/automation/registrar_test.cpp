@@ -1,7 +1,7 @@
 // Registrar scripts: what they write and remove, and scripts that do not parse writing nothing.
 
 #include "automation/registrar.h"
-#include "registryprobe.h"
+#include "support/registryprobe.h"
 #include "support/scratchregistry.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 #include "automation/module.h"
 #include "automation/registrar.h"
 #include "automation/typeinfo.h"
-#include "registryprobe.h"
+#include "support/registryprobe.h"
 #include "support/scratchregistry.h"
 
 #include <QDir>

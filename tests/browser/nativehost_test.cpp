@@ -4,7 +4,7 @@
 
 #include "browsertest.h"
 
-#include "automation/registryprobe.h"
+#include "support/registryprobe.h"
 #include "support/eventloop.h"
 #include "support/scratchregistry.h"
 

@@ -1,13 +1,15 @@
 // The launcher's command lines: its arguments as one text, the open-command template filled in,
 // the result split back into a program and its arguments, and the viewer's address.
 
-#include "commandline.h"
+#include "shell/commandline.h"
+#include "viewerprocess.h"
 
 #include "launchertest.h"
 
 #include <gtest/gtest.h>
 
 using namespace tavrelo::launcher;
+using namespace tavrelo::shell;
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Finding the program that runs HTML Applications, through the real registry layer in a private
 // registry.
 
-#include "htahandler.h"
+#include "shell/htahandler.h"
 
 #include "launchertest.h"
 #include "support/scratchregistry.h"
@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace tavrelo::launcher;
+using namespace tavrelo::shell;
 using namespace tavrelo::registry;
 using Outcome = HtaOpenCommand::Outcome;
 

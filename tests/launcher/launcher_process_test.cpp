@@ -5,7 +5,7 @@
 #include "launcherstrings.h"
 #include "splashwindow.h"
 
-#include "automation/registryprobe.h"
+#include "support/registryprobe.h"
 #include "launchertest.h"
 #include "support/processprobe.h"
 #include "support/scratchregistry.h"

@@ -2,10 +2,11 @@
 // htahost the program that runs HTML Applications, as the launcher finds it; unregistering takes
 // that away again.
 
-#include "commandline.h"
-#include "htahandler.h"
+#include "shell/commandline.h"
+#include "shell/htahandler.h"
+#include "viewerprocess.h"
 
-#include "automation/registryprobe.h"
+#include "support/registryprobe.h"
 #include "launchertest.h"
 #include "support/scratchregistry.h"
 
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 
 using namespace tavrelo::launcher;
+using namespace tavrelo::shell;
 using namespace registryprobe;
 
 namespace {

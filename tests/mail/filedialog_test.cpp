@@ -1,8 +1,8 @@
 // ShowBrowseDialogBox: the flags of the common file dialog decide which choices stand, whether the
 // test surface answers or a person answers the real QFileDialog.
 
-#include "mailtest.h"
-#include "object/testsite.h"
+#include "support/mailtest.h"
+#include "support/testsite.h"
 
 #include "object/quillet.h"
 

@@ -2,7 +2,7 @@
 // mail programs on PATH: shell scripts that record their arguments and, once the test has checked
 // that the call returned and the caller's file is gone, read the attachment they were given.
 
-#include "mailtest.h"
+#include "support/mailtest.h"
 
 #include "object/quillet.h"
 #include "support/eventloop.h"

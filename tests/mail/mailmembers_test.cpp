@@ -2,10 +2,10 @@
 // through the test surface), the default client, and sending through a fake client library that
 // records the message it receives and answers each result code.
 
-#include "mailtest.h"
+#include "support/mailtest.h"
 
 #include "object/quillet.h"
-#include "object/testsite.h"
+#include "support/testsite.h"
 #include "registry/winreg.h"
 #include "support/scratchregistry.h"
 

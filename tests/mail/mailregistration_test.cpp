@@ -1,7 +1,7 @@
 // Registration of our mail clients by the real clipvane-regsvr, with fake programs on PATH, a
 // fake xdg-mime naming the mailto: handler and its desktop entry in a private data folder.
 
-#include "mailtest.h"
+#include "support/mailtest.h"
 
 #include "registry/regkey.h"
 #include "registry/winreg.h"

@@ -1,6 +1,6 @@
 // GetBaseDirectory and GetDocumentURL.
 
-#include "mailtest.h"
+#include "support/mailtest.h"
 
 #include "object/quillet.h"
 #include "support/stackdispatch.h"

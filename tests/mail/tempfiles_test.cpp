@@ -1,6 +1,6 @@
 // GetTempFilePath: free names in the temporary folder ($TMPDIR), found by counting.
 
-#include "mailtest.h"
+#include "support/mailtest.h"
 
 #include "object/quillet.h"
 

@@ -10,7 +10,7 @@
 //   hold | letgo         -> "ok"  (takes or gives up the notification mutex)
 //   events: "event <event> <values read during it>", then "idle <values read after it>"
 
-#include "eventrecorder.h"
+#include "support/eventrecorder.h"
 
 #include "support/probecommands.h"
 

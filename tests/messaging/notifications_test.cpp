@@ -3,7 +3,7 @@
 // refused records, pages that are busy in a call, file-open requests to a marked viewer (front,
 // modal, minimised, no window), objects whose process died, and the window members.
 
-#include "eventrecorder.h"
+#include "support/eventrecorder.h"
 
 #include "ipc/endpoint.h"
 #include "messaging/records.h"

@@ -1,6 +1,6 @@
 // DoRevokeDragDrop: the page's window, and every widget in it now or later, accepts no drops.
 
-#include "testsite.h"
+#include "support/testsite.h"
 #include "support/widgetapplication.h"
 
 #include "object/quillet.h"

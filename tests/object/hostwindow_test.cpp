@@ -3,7 +3,7 @@
 
 #include "helperfixture.h"
 #include "support/widgetapplication.h"
-#include "testsite.h"
+#include "support/testsite.h"
 
 #include "automation/olewindow.h"
 #include "object/quillet.h"

@@ -2,8 +2,8 @@
 // offscreen platform, destroyed by handle; and the argument defaults of the late-bound members.
 
 #include "helperfixture.h"
-#include "mail/mailtest.h"
-#include "testsite.h"
+#include "support/mailtest.h"
+#include "support/testsite.h"
 
 #include "object/quillet.h"
 

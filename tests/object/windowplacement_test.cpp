@@ -3,7 +3,7 @@
 
 #include "support/scratchregistry.h"
 #include "support/widgetapplication.h"
-#include "testsite.h"
+#include "support/testsite.h"
 
 #include "object/quillet.h"
 #include "registry/winreg.h"

@@ -2,7 +2,7 @@
 // out of other files on disk, which are then read back by the page's own XML component.
 
 #include "fragment_list_fixture.h"
-#include "messaging/eventrecorder.h"
+#include "support/eventrecorder.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 // files; the tests watch it from outside (the DevTools protocol, the registry, the files, the
 // log of user-interface requests).
 
-#include "automation/registryprobe.h"
+#include "support/registryprobe.h"
 #include "object/exports.h"
 #include "object/quillet.h"
 #include "support/devtools.h"

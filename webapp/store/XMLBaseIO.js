@@ -560,6 +560,27 @@ function fnLoadDiskCopy(somePath)
     return null;
 }
 
+// True when somebody else wrote the file and kept the document's stamp: a sync program that
+// brought another machine's change made from the same state (both wrote the next stamp). The
+// disk copy then differs from the document in more than the folder last shown, which pages write
+// without a change. A document holding a change whose save failed is not compared: that change
+// goes into the file with the next one, as promised.
+function fnReplacedUnderSameStamp(someBase, someDisk, somePath, sDiskStamp)
+{
+    if (sDiskStamp == cxbiNoTimeStamp || !fnStampMatchesDisk(someBase, sDiskStamp) ||
+        fnHasUnsavedChange(someBase) || !fnFileChangedSinceRead(someBase, somePath))
+        return false;
+    var oDatabase = fnGetDatabaseElement(someBase), oDiskDatabase = fnGetDatabaseElement(someDisk);
+    if (oDatabase && oDiskDatabase) {
+        var sShown = oDatabase.getAttribute(cxbiAttCurrentNode);
+        if (sShown == null)
+            oDiskDatabase.removeAttribute(cxbiAttCurrentNode);
+        else
+            oDiskDatabase.setAttribute(cxbiAttCurrentNode, sShown);
+    }
+    return someDisk.xml != someBase.xml;
+}
+
 // The first half of a change: takes the lock and makes sure the page's document is the file's
 // latest state. ktfFailure: nothing is locked (the user has been told why). ktfReloaded: the file
 // had changed on disk and someReread() read it again into the page's document. ktfSuccess: the
@@ -575,12 +596,14 @@ function fnBeginChange(someHelper, someBase, somePath, someReread, someLockFailu
     }
     try {
         var sDiskStamp = fnKnownDiskStamp(someBase, somePath);
+        var bReplacedUnderSameStamp = false;
         if (sDiskStamp == null) {
             var oDisk = fnLoadDiskCopy(somePath);
             // A disk copy that does not load (no file yet) is not compared.
             sDiskStamp = oDisk ? fnGetTimeStamp(oDisk) : cxbiNoTimeStamp;
+            bReplacedUnderSameStamp = oDisk && fnReplacedUnderSameStamp(someBase, oDisk, somePath, sDiskStamp);
         }
-        if (!fnStampMatchesDisk(someBase, sDiskStamp)) {
+        if (bReplacedUnderSameStamp || !fnStampMatchesDisk(someBase, sDiskStamp)) {
             alert(L_FILE_MODIFIED);
             someReread();
             return ktfReloaded;

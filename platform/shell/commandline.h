@@ -1,8 +1,8 @@
 #pragma once
 
-// The command lines the launcher hands on: its own arguments as one text, the viewer's command
-// made from the registered open command, and that command split back into a program and its
-// arguments.
+// Command lines as the desktop's registered open commands hold them: arguments joined into one
+// text, a command template expanded, and a command line split back into a program and its
+// arguments. The launcher and the browser's native host both start programs this way.
 //
 // Quoting follows the rules programs of the original platform parse their command lines by:
 // blanks separate arguments outside double quotes; a double quote starts or ends a quoted stretch;
@@ -12,7 +12,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace tavrelo::launcher {
+namespace tavrelo::shell {
 
 // One argument in double quotes; an inner `"` is written `\"` (and backslashes before a quote
 // are doubled, so that splitting gives the argument back).
@@ -22,15 +22,11 @@ QString quoteArgument(const QString &argument);
 QString argumentString(const QStringList &arguments);
 
 // Expands an open-command template: "%%" is "%", "%1" (not followed by a decimal digit) the
-// viewer's address, "%*" the argument string; "%" and any other character drop that character
+// page's address, "%*" the argument string; "%" and any other character drop that character
 // and the decimal digits after it; a "%" at the end is dropped; everything else is copied.
-QString expandCommandTemplate(QStringView commandTemplate, const QString &viewerAddress, const QString &arguments);
+QString expandCommandTemplate(QStringView commandTemplate, const QString &pageAddress, const QString &arguments);
 
 // Splits a command line into the program and its arguments.
 QStringList splitCommandLine(QStringView commandLine);
-
-// The viewer's address for the helper library at `libraryPath`: "res://" + the path + "/" + the
-// viewer page; empty when the path is longer than kMaxLibraryPathBytes.
-QString viewerAddress(const QString &libraryPath);
 
 }

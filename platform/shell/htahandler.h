@@ -6,7 +6,7 @@
 
 #include <QString>
 
-namespace tavrelo::launcher {
+namespace tavrelo::shell {
 
 struct HtaOpenCommand {
     enum class Outcome {

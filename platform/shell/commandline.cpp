@@ -1,10 +1,6 @@
 #include "commandline.h"
 
-#include "launcherstrings.h"
-
-#include <QFile>
-
-namespace tavrelo::launcher {
+namespace tavrelo::shell {
 
 namespace {
 
@@ -40,7 +36,7 @@ QString argumentString(const QStringList &arguments)
     return quoted.join(u' ');
 }
 
-QString expandCommandTemplate(QStringView commandTemplate, const QString &viewerAddress, const QString &arguments)
+QString expandCommandTemplate(QStringView commandTemplate, const QString &pageAddress, const QString &arguments)
 {
     QString result;
     const qsizetype size = commandTemplate.size();
@@ -56,7 +52,7 @@ QString expandCommandTemplate(QStringView commandTemplate, const QString &viewer
         if (next == u'%') {
             result += u'%';
         } else if (next == u'1' && (i + 1 == size || !isDecimalDigit(commandTemplate[i + 1]))) {
-            result += viewerAddress;
+            result += pageAddress;
         } else if (next == u'*') {
             result += arguments;
         } else {
@@ -110,13 +106,6 @@ QStringList splitCommandLine(QStringView commandLine)
     if (inPart)
         words += current;
     return words;
-}
-
-QString viewerAddress(const QString &libraryPath)
-{
-    if (QFile::encodeName(libraryPath).size() > kMaxLibraryPathBytes)
-        return {};
-    return QStringLiteral("res://") + libraryPath + u'/' + QLatin1StringView(kViewerPage);
 }
 
 }

@@ -6,7 +6,7 @@
 
 #include <optional>
 
-namespace tavrelo::launcher {
+namespace tavrelo::shell {
 
 using namespace tavrelo::registry;
 
