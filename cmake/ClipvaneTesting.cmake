@@ -19,7 +19,10 @@
 find_package(GTest REQUIRED)
 include(GoogleTest)
 find_program(XVFB_RUN xvfb-run REQUIRED)
-set(CLIPVANE_XVFB_ARGS -a -s "-screen 0 1280x1024x24")
+# A run under Xvfb stays there when started from a Wayland session: without WAYLAND_DISPLAY and
+# with the X11 platform named, no program of the run reaches the desktop's compositor (Qt would
+# otherwise try the default Wayland socket where the session says it is Wayland).
+set(CLIPVANE_XVFB env -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb ${XVFB_RUN} -a -s "-screen 0 1280x1024x24")
 
 function(_clipvane_test_program target)
     cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;DEPENDS;DEFINES" ${ARGN})
@@ -41,7 +44,7 @@ function(clipvane_add_test_run name)
         set(program "$<TARGET_FILE:${program}>")
     endif()
     if(ARG_XVFB)
-        add_test(NAME ${name} COMMAND ${XVFB_RUN} ${CLIPVANE_XVFB_ARGS} ${program} ${ARG_COMMAND})
+        add_test(NAME ${name} COMMAND ${CLIPVANE_XVFB} ${program} ${ARG_COMMAND})
         list(APPEND ARG_LABELS page)
     else()
         add_test(NAME ${name} COMMAND ${program} ${ARG_COMMAND})

@@ -15,6 +15,7 @@
 #include "automation/module.h"
 #include "object/exports.h"
 #include "shell/commandline.h"
+#include "shell/desktopidentity.h"
 #include "shell/htahandler.h"
 
 #include <QApplication>
@@ -102,6 +103,7 @@ int main(int argc, char **argv)
     const QString arguments = argumentString(files);
 
     QApplication app(argc, argv);
+    applyDesktopIdentity();
     // Message boxes come and go while the splash is up; only the splash ends the waiting.
     QApplication::setQuitOnLastWindowClosed(false);
     run(arguments);

@@ -147,8 +147,8 @@ if [[ $(id -u) -eq 0 ]] && id nobody >/dev/null 2>&1 && command -v runuser >/dev
     as_user=(runuser -u nobody --)
 fi
 check "the viewer shows a collection, the native host answers, Chromium loads the extension" \
-    "${as_user[@]}" env HOME="$user/home" XDG_CONFIG_HOME="$user/home/.config" XDG_DATA_HOME="$user/home/.local/share" \
-    XDG_RUNTIME_DIR="$user/run" TAVRELO_AUTOMATION="$user/home/answers.jsonl" \
+    "${as_user[@]}" env -u WAYLAND_DISPLAY HOME="$user/home" XDG_CONFIG_HOME="$user/home/.config" XDG_DATA_HOME="$user/home/.local/share" \
+    XDG_RUNTIME_DIR="$user/run" TAVRELO_AUTOMATION="$user/home/answers.jsonl" QT_QPA_PLATFORM=xcb \
     xvfb-run -a -s "-screen 0 1280x1024x24" python3 "$top/tests/package/smoke.py" "$user"
 # The viewer ends with its X server; wait for every process of that user to be gone.
 python3 "$top/tests/package/smoke.py" --reap "$user"
@@ -161,9 +161,9 @@ forget_chromium_folder
 if command -v firefox-esr >/dev/null && command -v node >/dev/null && [[ -f $e2e/firefox.test.mjs ]] &&
     ctest --test-dir "$build" -R '^browser\.e2e\.packages$' >"$work/npm.log" 2>&1; then
     check "Firefox ESR runs the installed add-on, which grabs through the installed host" \
-        "${as_user[@]}" env -C "$e2e" HOME="$user/home" XDG_CONFIG_HOME="$user/home/.config" \
+        "${as_user[@]}" env -u WAYLAND_DISPLAY -C "$e2e" HOME="$user/home" XDG_CONFIG_HOME="$user/home/.config" \
         XDG_DATA_HOME="$user/home/.local/share" XDG_RUNTIME_DIR="$user/run" CLIPVANE_INSTALLED=1 \
-        CLIPVANE_NATIVE_HOST_NAME=com.tavrelo.clipvane CLIPVANE_FIREFOX_EXTENSION_ID=clipvane@tavrelo.org \
+        CLIPVANE_NATIVE_HOST_NAME=com.tavrelo.clipvane CLIPVANE_FIREFOX_EXTENSION_ID=clipvane@tavrelo.org QT_QPA_PLATFORM=xcb \
         xvfb-run -a -s "-screen 0 1280x1024x24" node firefox.test.mjs
     python3 "$top/tests/package/smoke.py" --reap "$user"
 else

@@ -36,7 +36,9 @@ echo "No display: running under Xvfb; the viewer's window is saved to $screensho
 # and then closes. The X server stays until the picture is there (a minute at most) and the
 # programs of this run have ended, so that none loses its display while it closes. Those
 # programs carry this run's mark in their environment (the launcher passes its environment on).
-TAVRELO_SCREENSHOT="$screenshot" xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+# The X11 platform is named so that a session that calls itself Wayland does not send Qt to the
+# desktop's compositor.
+TAVRELO_SCREENSHOT="$screenshot" QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
     mark=$1
     shift
     ours() { grep -lqszx "CLIPVANE_RUN_MARK=$mark" /proc/[0-9]*/environ 2>/dev/null; }

@@ -7,6 +7,7 @@
 #include "singleinstance.h"
 
 #include "automation/module.h"
+#include "shell/desktopidentity.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -55,7 +56,8 @@ int runHost(int &argc, char **argv, const ResAddress &page, WindowOptions option
 {
     SchemeHandler::registerScheme();
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("htahost"));
+    // Every window names the desktop entry (the viewer's, its dialogs', the capture dialog's).
+    tavrelo::shell::applyDesktopIdentity();
     QApplication::setOrganizationName(QStringLiteral("Tavrelo"));
 
     QByteArray html;

@@ -9,6 +9,7 @@
 #include "ipc/endpoint.h"
 
 #include <QFile>
+#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -27,6 +28,48 @@ TEST_F(Viewer, StartedBareItOpensTheDefaultCollectionAndRecordsIt)
     EXPECT_TRUE(registryprobe::rawValue(tavrelo::registry::HKEY_CURRENT_USER,
                                         str("SOFTWARE\\Tavrelo\\Quillet\\Quillet"), str("WindowPos")))
         << "the window's place is kept";
+}
+
+// The X11 windows on this display that carry class hints: title -> (instance, class).
+QMap<QString, std::pair<QString, QString>> classedWindows()
+{
+    QProcess xwininfo;
+    xwininfo.start(str("xwininfo"), {str("-root"), str("-tree")});
+    xwininfo.waitForFinished(10000);
+    QMap<QString, std::pair<QString, QString>> windows;
+    static const QRegularExpression line(str(R"re(^\s+0x[0-9a-f]+ "(.*)": \("([^"]*)" "([^"]*)"\))re"),
+                                         QRegularExpression::MultilineOption);
+    for (const QRegularExpressionMatch &m : line.globalMatch(QString::fromUtf8(xwininfo.readAllStandardOutput())))
+        windows.insert(m.captured(1), {m.captured(2), m.captured(3)});
+    return windows;
+}
+
+// Every window of ours names the desktop entry as its class: the splash (instance "Clipvane"),
+// the viewer and a dialog of it (instance "htahost"), so that a dock matches them to it.
+TEST_F(Viewer, ItsWindowsNameTheDesktopEntry)
+{
+    QProcess launcher;
+    launcher.setProcessEnvironment(testEnvironment(m_devToolsPort));
+    launcher.start(str(CLIPVANE_LAUNCHER), {});
+    QMap<QString, std::pair<QString, QString>> seen;
+    ASSERT_TRUE(turnUntil([&] {
+        seen.insert(classedWindows());
+        return launcher.state() == QProcess::NotRunning;
+    }, kViewerMs));
+    const QString title = waitForTitle([](const QString &t) { return t.endsWith(str(" - Tavrelo Clipvane")); });
+    ASSERT_TRUE(m_devTools->attach(str("/TavTracker.hta")));
+    m_devTools->evaluate(str("setTimeout(() => document.getElementById('ktTitleBar').contentDocument.body.click()); true"));
+    DevToolsPage about(m_devToolsPort);
+    ASSERT_TRUE(about.attach(str("/ktAbout.htm")));
+    ASSERT_TRUE(turnUntil([&] { return classedWindows().size() > 1; }, kViewerMs));
+    seen.insert(classedWindows());
+    QSet<QString> instances;
+    for (auto window = seen.cbegin(); window != seen.cend(); ++window) {
+        EXPECT_EQ(window->second, str("tavrelo-clipvane")) << window.key().toStdString();
+        instances << window->first;
+    }
+    EXPECT_EQ(instances, (QSet<QString>{str("Clipvane"), str("htahost")})) << "the splash, the viewer and its dialog";
+    EXPECT_TRUE(seen.contains(title)) << title.toStdString();
 }
 
 TEST_F(Viewer, AQuotedPathIsOpenedUnrecordedAndClosingKeepsTheFolderQuietly)

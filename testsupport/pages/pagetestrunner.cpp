@@ -36,6 +36,7 @@ struct Options {
     QStringList hostOptions;
     QStringList pageArguments;       // more arguments for the page, after the helper library
     QStringList alsoPages;           // pages run at the same time, each in a host of its own
+    QStringList elsewherePages;      // the same, as on another machine: a registry and runtime folder of their own
     bool unregistered = false;      // the pages' library is a copy that no class names
     bool unregisterTypeLib = false; // the helper's type library is removed after registration
     bool terminateWhenReady = false; // the session ends (SIGTERM) once the page reports ready
@@ -74,6 +75,8 @@ bool parse(const QStringList &arguments, Options *options)
             options->pageArguments << value();
         else if (name == u"--also-page")
             options->alsoPages << value();
+        else if (name == u"--also-page-elsewhere")
+            options->elsewherePages << value();
         else if (name == u"--unregistered")
             options->unregistered = true;
         else if (name == u"--unregister-typelib")
@@ -93,9 +96,11 @@ bool parse(const QStringList &arguments, Options *options)
            !options->pages.isEmpty() && !options->page.isEmpty();
 }
 
-bool registerLibrary(const Options &options, const QString &library)
+bool registerLibrary(const Options &options, const QString &library,
+                     const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
     QProcess regsvr;
+    regsvr.setProcessEnvironment(environment);
     regsvr.start(options.regsvr, {QStringLiteral("-s"), library});
     if (!regsvr.waitForFinished(30000) || regsvr.exitCode() != 0) {
         out() << "cannot register " << library << ": " << regsvr.readAllStandardError() << Qt::endl;
@@ -229,11 +234,25 @@ int main(int argc, char *argv[])
         bool done = false;
     };
     std::vector<std::unique_ptr<Beside>> beside;
+    // The other machine: its own registry (with both libraries registered) and runtime folder,
+    // on the same files.
+    QProcessEnvironment elsewhere = QProcessEnvironment::systemEnvironment();
+    if (!options.elsewherePages.isEmpty()) {
+        for (const char *folder : {"elsewhere/registry", "elsewhere/runtime"})
+            QDir(root).mkpath(QLatin1String(folder));
+        elsewhere.insert(QStringLiteral("TAVRELO_REGISTRY_DIR"), root + QStringLiteral("/elsewhere/registry"));
+        elsewhere.insert(QStringLiteral("TAVRELO_RUNTIME_DIR"), root + QStringLiteral("/elsewhere/runtime"));
+        if (!registerLibrary(options, options.helpers, elsewhere) || !registerLibrary(options, options.pages, elsewhere))
+            return 1;
+    }
     const auto allFinished = [&] {
         return host.state() == QProcess::NotRunning &&
                std::ranges::all_of(beside, [](const auto &b) { return b->process.state() == QProcess::NotRunning; });
     };
-    for (const QString &page : std::as_const(options.alsoPages)) {
+    QStringList besidePages = options.alsoPages;
+    besidePages << options.elsewherePages;
+    for (qsizetype index = 0; index < besidePages.size(); ++index) {
+        const QString &page = besidePages.at(index);
         auto b = std::make_unique<Beside>();
         b->page = page;
         Beside *run = b.get();
@@ -268,6 +287,8 @@ int main(int argc, char *argv[])
         });
         QStringList arguments = options.hostOptions;
         arguments << QStringLiteral("res://") + pages + u'/' + page << root << options.helpers << options.pageArguments;
+        if (index >= options.alsoPages.size())
+            run->process.setProcessEnvironment(elsewhere);
         run->process.start(options.host, arguments);
         beside.push_back(std::move(b));
     }
