@@ -4,6 +4,7 @@
 // be busy in a call, and a sink that writes down each event together with what the helper's
 // properties read while it runs.
 
+#include "automation/comobject.h"
 #include "automation/connection.h"
 #include "automation/olewindow.h"
 #include "object/quillet.h"
@@ -14,22 +15,11 @@
 #include <QStringList>
 
 // A page's site whose script can be made to wait for a call.
-class BusyableSite final : public IScriptTurnSite {
+class BusyableSite final
+    : public StaticComObject<ComInterface<IScriptTurnSite, IID_IOleWindow, IID_IOleInPlaceSite, IID_IScriptTurnSite>> {
 public:
     explicit BusyableSite(HWND window) : m_window(window) {}
 
-    HRESULT QueryInterface(const IID &iid, void **object) override
-    {
-        if (iid == IID_IUnknown || iid == IID_IOleWindow || iid == IID_IOleInPlaceSite || iid == IID_IScriptTurnSite) {
-            *object = static_cast<IScriptTurnSite *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++m_references; }
-    ULONG Release() override { return --m_references; } // lives with its test
     HRESULT GetWindow(HWND *window) override
     {
         *window = m_window;
@@ -41,7 +31,6 @@ public:
 
 private:
     HWND m_window;
-    std::atomic<ULONG> m_references{1};
 };
 
 // Writes each event as "<event> <path>|<folder id>" with the values read while it runs.
@@ -61,16 +50,6 @@ public:
     EventRecorder(const EventRecorder &) = delete;
     EventRecorder &operator=(const EventRecorder &) = delete;
 
-    HRESULT QueryInterface(const IID &iid, void **object) override
-    {
-        if (iid != IID_IUnknown && iid != IID_IDispatch) {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        *object = static_cast<IDispatch *>(this);
-        AddRef();
-        return S_OK;
-    }
     HRESULT Invoke(DISPID member, const IID &, LCID, std::uint16_t, DispParams &, Variant *, ExcepInfo *,
                    std::uint32_t *) override
     {

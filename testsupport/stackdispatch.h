@@ -1,19 +1,17 @@
 #pragma once
 
 // The plumbing of a test's own automation object that lives on the test's stack: counted
-// references (never deleting), no type information, no names. A test adds QueryInterface, Invoke
-// and whatever its interface needs.
+// references (never deleting), no type information, no names. It answers IUnknown, IDispatch and
+// `Iids` with `Interface`; a test adds Invoke and whatever its interface needs.
 
+#include "automation/comobject.h"
 #include "automation/dispatch.h"
 
-#include <atomic>
 #include <memory>
 
-template <typename Interface>
-class StackDispatch : public Interface {
+template <typename Interface, const IID &...Iids>
+class StackDispatch : public StaticComObject<ComInterface<Interface, IID_IDispatch, Iids...>> {
 public:
-    ULONG AddRef() override { return ++m_references; }
-    ULONG Release() override { return --m_references; } // lives on the test's stack
     HRESULT GetTypeInfoCount(std::uint32_t *count) override
     {
         *count = 0;
@@ -24,8 +22,4 @@ public:
         return E_NOTIMPL;
     }
     HRESULT GetIDsOfNames(const IID &, const QStringList &, LCID, DISPID *) override { return DISP_E_UNKNOWNNAME; }
-    ULONG references() const { return m_references; }
-
-private:
-    std::atomic<ULONG> m_references{1};
 };

@@ -6,6 +6,8 @@
 #include "quilletids.h"
 #include "serverstate.h"
 
+#include "automation/comobject.h"
+
 #include <atomic>
 
 namespace tavrelo::helpers {
@@ -15,26 +17,11 @@ namespace {
 std::atomic<int> g_objects{0};
 std::atomic<int> g_locks{0};
 
-std::atomic<int> g_factoryReferences{0};
-
 // One class object for the life of the library. A reference held outside keeps the library in
 // use like a lock does: unloading would leave the holder with a dangling pointer.
-class QuilletFactory final : public IClassFactory {
+class QuilletFactory final : public StaticComObject<ComInterface<IClassFactory, IID_IClassFactory>> {
 public:
-    HRESULT QueryInterface(const IID &iid, void **object) override
-    {
-        if (!object)
-            return E_POINTER;
-        if (iid != IID_IUnknown && iid != IID_IClassFactory) {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        *object = static_cast<IClassFactory *>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return static_cast<ULONG>(++g_factoryReferences); }
-    ULONG Release() override { return static_cast<ULONG>(--g_factoryReferences); }
+    constexpr QuilletFactory() : StaticComObject(0) {} // only references held outside count
 
     HRESULT CreateInstance(IUnknown *outer, const IID &iid, void **object) override
     {
@@ -69,7 +56,7 @@ void objectCreated() { ++g_objects; }
 void objectDestroyed() { --g_objects; }
 void lock() { ++g_locks; }
 void unlock() { --g_locks; }
-bool inUse() { return g_objects > 0 || g_locks > 0 || g_factoryReferences > 0; }
+bool inUse() { return g_objects > 0 || g_locks > 0 || g_factory.references() > 0; }
 
 } // namespace serverstate
 

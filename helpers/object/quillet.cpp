@@ -50,39 +50,6 @@ Quillet::~Quillet()
     serverstate::objectDestroyed();
 }
 
-HRESULT Quillet::QueryInterface(const IID &iid, void **object)
-{
-    if (!object)
-        return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IQuillet)
-        *object = identity();
-    else if (iid == IID_IObjectWithSite)
-        *object = static_cast<IObjectWithSite *>(this);
-    else if (iid == IID_IConnectionPointContainer)
-        *object = static_cast<IConnectionPointContainer *>(this);
-    else if (iid == IID_IProvideClassInfo2 || iid == IID_IProvideClassInfo)
-        *object = static_cast<IProvideClassInfo2 *>(this);
-    else {
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-ULONG Quillet::AddRef()
-{
-    return ++m_references;
-}
-
-ULONG Quillet::Release()
-{
-    const ULONG left = --m_references;
-    if (left == 0)
-        delete this;
-    return left;
-}
-
 HRESULT Quillet::SetSite(IUnknown *site)
 {
     m_site = ComPtr<IUnknown>(site);

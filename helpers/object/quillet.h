@@ -9,7 +9,9 @@
 // return, and every member returns an HRESULT.
 
 #include "exportmacro.h"
+#include "quilletids.h"
 
+#include "automation/comobject.h"
 #include "automation/connection.h"
 #include "automation/dispatch.h"
 #include "automation/olewindow.h"
@@ -31,22 +33,18 @@ class NotificationWindow;
 
 namespace tavrelo::helpers {
 
-class TAVRELO_HELPERS_EXPORT Quillet final : public IDispatch,
-                                             public IObjectWithSite,
-                                             public IConnectionPointContainer,
-                                             public IProvideClassInfo2 {
+// IUnknown: IUnknown, IQuillet, IDispatch, IObjectWithSite, IConnectionPointContainer,
+// IProvideClassInfo2 and IProvideClassInfo; nothing else.
+class TAVRELO_HELPERS_EXPORT Quillet final
+    : public ComObject<ComInterface<IDispatch, IID_IDispatch, IID_IQuillet>, ComInterface<IObjectWithSite, IID_IObjectWithSite>,
+                       ComInterface<IConnectionPointContainer, IID_IConnectionPointContainer>,
+                       ComInterface<IProvideClassInfo2, IID_IProvideClassInfo2, IID_IProvideClassInfo>> {
 public:
     // A new object whose one reference the caller owns; null when memory runs out.
     static ComPtr<Quillet> create();
 
     Quillet(const Quillet &) = delete;
     Quillet &operator=(const Quillet &) = delete;
-
-    // IUnknown: IUnknown, IQuillet, IDispatch, IObjectWithSite, IConnectionPointContainer,
-    // IProvideClassInfo2 and IProvideClassInfo; nothing else.
-    HRESULT QueryInterface(const IID &iid, void **object) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
 
     // IDispatch (quilletdispatch.cpp).
     HRESULT GetTypeInfoCount(std::uint32_t *count) override;
@@ -142,7 +140,6 @@ private:
     // and the load tried again on the next call.
     HRESULT ensureTypeInfo(LCID lcid);
 
-    std::atomic<ULONG> m_references{1};
     ComPtr<IUnknown> m_site;
     tavrelo::automation::ConnectionPoint m_events;
     std::shared_ptr<const tavrelo::automation::TypeLib> m_typeLib;

@@ -11,18 +11,6 @@ ConnectionPoint::ConnectionPoint(IConnectionPointContainer *owner, const IID &ev
 
 ConnectionPoint::~ConnectionPoint() { disconnectAll(); }
 
-HRESULT ConnectionPoint::QueryInterface(const IID &iid, void **object)
-{
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IConnectionPoint)
-        return E_NOINTERFACE;
-    *object = static_cast<IConnectionPoint *>(this);
-    AddRef();
-    return S_OK;
-}
-
 // The point is part of its owner and lives as long as the owner does.
 ULONG ConnectionPoint::AddRef() { return m_owner ? m_owner->AddRef() : 1; }
 ULONG ConnectionPoint::Release() { return m_owner ? m_owner->Release() : 1; }

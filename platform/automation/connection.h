@@ -2,6 +2,7 @@
 
 // Outgoing events: a connection point per event interface, holding the sinks that listen.
 
+#include "comobject.h"
 #include "dispatch.h"
 
 #include <vector>
@@ -53,16 +54,15 @@ protected:
 namespace tavrelo::automation {
 
 // A connection point that lives inside the object raising the events: its references are the
-// owner's, so it must not outlive the owner. Any number of sinks; a sink that disconnects leaves
+// owner's (they are passed on to it, not counted here), so it must not outlive the owner. Any number of sinks; a sink that disconnects leaves
 // an empty place, so cookies stay valid and the order of the others does not change.
-class ConnectionPoint final : public IConnectionPoint {
+class ConnectionPoint final : public ComInterfaces<ComInterface<IConnectionPoint, IID_IConnectionPoint>> {
 public:
     ConnectionPoint(IConnectionPointContainer *owner, const IID &eventIid);
     ~ConnectionPoint();
     ConnectionPoint(const ConnectionPoint &) = delete;
     ConnectionPoint &operator=(const ConnectionPoint &) = delete;
 
-    HRESULT QueryInterface(const IID &iid, void **object) override;
     ULONG AddRef() override;
     ULONG Release() override;
     HRESULT GetConnectionInterface(IID *iid) override;

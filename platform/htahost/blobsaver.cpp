@@ -16,6 +16,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+namespace tavrelo::htahost {
+
 Q_LOGGING_CATEGORY(lcBlobSave, "tavrelo.htahost.blobsave")
 
 namespace {
@@ -134,3 +136,5 @@ void BlobSaver::finished(QWebEngineDownloadRequest *download, const Pending &sav
     else
         save.done(CallResult::failure(E_FAIL, QStringLiteral("Cannot write '%1': %2").arg(save.path, reason)));
 }
+
+} // namespace tavrelo::htahost

@@ -18,6 +18,8 @@ class QWebEngineDownloadRequest;
 class QWebEnginePage;
 class QWebEngineProfile;
 
+namespace tavrelo::htahost {
+
 class BlobSaver final : public QObject {
     Q_OBJECT
 
@@ -51,3 +53,5 @@ private:
 
     QList<Pending> m_pending;
 };
+
+} // namespace tavrelo::htahost

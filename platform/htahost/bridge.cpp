@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,6 +19,8 @@
 #include <QPointer>
 #include <QTimer>
 #include <QWebEngineUrlRequestJob>
+
+namespace tavrelo::htahost {
 
 Q_LOGGING_CATEGORY(lcBridge, "tavrelo.htahost.bridge")
 
@@ -55,111 +58,171 @@ CallResult malformed(const QString &method)
     return CallResult::failure(E_INVALIDARG, QStringLiteral("Malformed call to the host: %1").arg(method));
 }
 
+// One checked call as its handler sees it; `job` is answered now or when the work finishes.
+struct Call {
+    HostPage *page;
+    HostWindow *window;
+    const QString &method;
+    const QString &frame;
+    const QJsonObject &arguments;
+    const Job &job;
+
+    QJsonValue value(const char *name) const { return arguments.value(QLatin1String(name)); }
+    void reply(const CallResult &result) const { answer(job, result); }
+    void replyMalformed() const { answer(job, malformed(method)); }
+    // For work that answers when it finishes.
+    auto later() const
+    {
+        return [job = job](const CallResult &result) { answer(job, result); };
+    }
+};
+
+using Handler = void (*)(const Call &);
+
+// The host's calls by name.
+const QHash<QString, Handler> &handlers()
+{
+    static const QHash<QString, Handler> table{
+        {QStringLiteral("hello"), [](const Call &c) { c.reply({c.window->hello()}); }},
+        {QStringLiteral("window.origin"), [](const Call &c) { c.reply({c.window->contentScreenOrigin()}); }},
+        {QStringLiteral("create"),
+         [](const Call &c) {
+             const QJsonValue clsid = c.value("clsid"), progId = c.value("progId");
+             if (!clsid.isString() && !progId.isString())
+                 return c.replyMalformed();
+             c.reply(c.page->objects().create(c.frame, clsid.toString(), progId.isString() ? progId.toString() : QString()));
+         }},
+        {QStringLiteral("invoke"),
+         [](const Call &c) {
+             const int flags = c.value("flags").toInt();
+             if (!c.value("object").isDouble() || !c.value("name").isString() || !c.value("args").isArray() || flags < 1 ||
+                 flags > 7)
+                 return c.replyMalformed();
+             c.reply(c.page->objects().invoke(c.frame, c.value("object").toInt(), c.value("name").toString(),
+                                              static_cast<std::uint16_t>(flags), c.value("args").toArray()));
+         }},
+        {QStringLiteral("advise"),
+         [](const Call &c) {
+             c.reply(c.page->objects().advise(c.frame, c.value("object").toInt(), c.value("event").toString()));
+         }},
+        {QStringLiteral("handled"),
+         [](const Call &c) {
+             c.page->objects().handled(c.frame, c.value("number").toInt());
+             c.reply({true});
+         }},
+        {QStringLiteral("unadvise"),
+         [](const Call &c) {
+             c.reply(c.page->objects().unadvise(c.frame, c.value("object").toInt(), c.value("sink").toInt()));
+         }},
+        {QStringLiteral("message"),
+         [](const Call &c) {
+             if (!c.value("text").isString())
+                 return c.replyMalformed();
+             askUser(c.window, c.window->caption(), c.value("text").toString(), c.value("buttons").toString() == u"okcancel",
+                     [job = c.job](bool ok) { answer(job, {ok ? QStringLiteral("ok") : QStringLiteral("cancel")}); });
+         }},
+        {QStringLiteral("modal"),
+         [](const Call &c) {
+             if (!c.value("url").isString())
+                 return c.replyMalformed();
+             c.window->openDialog(QUrl(c.value("url").toString()), c.value("arguments"), c.value("features").toString(),
+                                  c.later(), c.value("menuArguments"));
+         }},
+        {QStringLiteral("dialog.returnValue"),
+         [](const Call &c) {
+             c.window->setReturnValue(c.value("value"));
+             c.reply({true});
+         }},
+        {QStringLiteral("dialog.geometry"), [](const Call &c) { c.reply({c.window->dialogGeometry(c.arguments)}); }},
+        {QStringLiteral("close"),
+         [](const Call &c) {
+             c.reply({true});
+             QTimer::singleShot(0, c.window, &HostWindow::requestClose);
+         }},
+        {QStringLiteral("print"),
+         [](const Call &c) {
+             if (!c.value("html").isString())
+                 return c.replyMalformed();
+             Printing::print(c.window, c.window->profile(), c.value("html").toString(), QUrl(c.value("url").toString()),
+                             c.later());
+         }},
+        {QStringLiteral("help"),
+         [](const Call &c) {
+             const QString target = helpTarget(c.value("target").toString());
+             const QUrl url = QDir::isAbsolutePath(target) ? QUrl::fromLocalFile(target) : QUrl(target);
+             if (url.isLocalFile() || isOutsideAddress(url))
+                 openOutside(url);
+             c.reply({true});
+         }},
+        {QStringLiteral("open"),
+         [](const Call &c) {
+             const QUrl url(c.value("url").toString());
+             if (isOutsideAddress(url))
+                 openOutside(url);
+             c.reply({true});
+         }},
+        {QStringLiteral("file.read"),
+         [](const Call &c) {
+             // The identity now, the text with the next call: as plain text, which reaches the
+             // page faster than a JSON string would.
+             FileRead read;
+             if (const CallResult failed = readFile(c.value("path").toString(), &read); FAILED(failed.hr))
+                 return c.reply(failed);
+             c.reply({QJsonObject{{QStringLiteral("identity"), read.identity},
+                                  {QStringLiteral("content"), c.page->holdRead(std::move(read.utf8))}}});
+         }},
+        {QStringLiteral("file.content"),
+         [](const Call &c) {
+             const std::optional<QByteArray> bytes = c.page->takeRead(c.value("content").toString());
+             if (!bytes)
+                 return c.replyMalformed();
+             replyBytes(c.job, QByteArrayLiteral("text/plain;charset=utf-8"), *bytes);
+         }},
+        {QStringLiteral("file.identity"),
+         [](const Call &c) {
+             const QString path = c.value("path").toString();
+             if (!QDir::isAbsolutePath(path))
+                 return c.replyMalformed();
+             c.reply({fileIdentity(path)});
+         }},
+        {QStringLiteral("file.watch"),
+         [](const Call &c) {
+             const QString path = c.value("path").toString();
+             if (!path.isEmpty() && !QDir::isAbsolutePath(path))
+                 return c.replyMalformed();
+             c.page->watchFile(path);
+             c.reply({true});
+         }},
+        {QStringLiteral("file.size"),
+         [](const Call &c) {
+             const QFileInfo info(c.value("path").toString());
+             c.reply({info.isAbsolute() && info.isFile() ? double(info.size()) : -1.0});
+         }},
+        {QStringLiteral("file.write"),
+         [](const Call &c) {
+             if (c.value("blob").isString()) { // written by the engine, straight from the page's blob
+                 BlobSaver::of(c.page->profile())
+                     ->save(c.page, QUrl(c.value("blob").toString()), qint64(c.value("size").toDouble()),
+                            c.value("path").toString(), c.later());
+                 return;
+             }
+             if (!c.value("text").isString())
+                 return c.replyMalformed();
+             c.reply(writeTextFile(c.value("path").toString(), c.value("text").toString(), c.value("encoding").toString()));
+         }},
+        {QStringLiteral("file.preserve"), [](const Call &c) { c.reply(preserveDamagedFile(c.value("path").toString())); }},
+    };
+    return table;
+}
+
 // Carries out one checked call; `job` is answered now or when the work finishes.
 void dispatch(HostPage *page, const QString &method, const QJsonObject &call, const Job &job)
 {
-    HostWindow *window = page->hostWindow();
+    const Handler handler = handlers().value(method);
+    if (!handler)
+        return answer(job, CallResult::failure(DISP_E_MEMBERNOTFOUND, QStringLiteral("The host has no call '%1'.").arg(method)));
     const QString frame = call.value(QStringLiteral("frame")).toString();
-    const auto text = [&call](const char *name) { return call.value(QLatin1String(name)); };
-
-    if (method == u"hello") {
-        answer(job, {window->hello()});
-    } else if (method == u"window.origin") {
-        answer(job, {window->contentScreenOrigin()});
-    } else if (method == u"create") {
-        const QJsonValue clsid = text("clsid"), progId = text("progId");
-        if (!clsid.isString() && !progId.isString())
-            return answer(job, malformed(method));
-        answer(job, page->objects().create(frame, clsid.toString(), progId.isString() ? progId.toString() : QString()));
-    } else if (method == u"invoke") {
-        const int flags = text("flags").toInt();
-        if (!text("object").isDouble() || !text("name").isString() || !text("args").isArray() || flags < 1 || flags > 7)
-            return answer(job, malformed(method));
-        answer(job, page->objects().invoke(frame, text("object").toInt(), text("name").toString(),
-                                           static_cast<std::uint16_t>(flags), text("args").toArray()));
-    } else if (method == u"advise") {
-        answer(job, page->objects().advise(frame, text("object").toInt(), text("event").toString()));
-    } else if (method == u"handled") {
-        page->objects().handled(frame, text("number").toInt());
-        answer(job, {true});
-    } else if (method == u"unadvise") {
-        answer(job, page->objects().unadvise(frame, text("object").toInt(), text("sink").toInt()));
-    } else if (method == u"message") {
-        if (!text("text").isString())
-            return answer(job, malformed(method));
-        askUser(window, window->caption(), text("text").toString(), text("buttons").toString() == u"okcancel",
-                [job](bool ok) { answer(job, {ok ? QStringLiteral("ok") : QStringLiteral("cancel")}); });
-    } else if (method == u"modal") {
-        if (!text("url").isString())
-            return answer(job, malformed(method));
-        window->openDialog(QUrl(text("url").toString()), text("arguments"), text("features").toString(),
-                           [job](const CallResult &result) { answer(job, result); }, text("menuArguments"));
-    } else if (method == u"dialog.returnValue") {
-        window->setReturnValue(text("value"));
-        answer(job, {true});
-    } else if (method == u"dialog.geometry") {
-        answer(job, {window->dialogGeometry(call)});
-    } else if (method == u"close") {
-        answer(job, {true});
-        QTimer::singleShot(0, window, &HostWindow::requestClose);
-    } else if (method == u"print") {
-        if (!text("html").isString())
-            return answer(job, malformed(method));
-        Printing::print(window, window->profile(), text("html").toString(), QUrl(text("url").toString()),
-                        [job](const CallResult &result) { answer(job, result); });
-    } else if (method == u"help") {
-        const QString target = helpTarget(text("target").toString());
-        const QUrl url = QDir::isAbsolutePath(target) ? QUrl::fromLocalFile(target) : QUrl(target);
-        if (url.isLocalFile() || isOutsideAddress(url))
-            openOutside(url);
-        answer(job, {true});
-    } else if (method == u"open") {
-        const QUrl url(text("url").toString());
-        if (isOutsideAddress(url))
-            openOutside(url);
-        answer(job, {true});
-    } else if (method == u"file.read") {
-        // The identity now, the text with the next call: as plain text, which reaches the page
-        // faster than a JSON string would.
-        FileRead read;
-        if (const CallResult failed = readFile(text("path").toString(), &read); FAILED(failed.hr))
-            return answer(job, failed);
-        answer(job, {QJsonObject{{QStringLiteral("identity"), read.identity},
-                                 {QStringLiteral("content"), page->holdRead(std::move(read.utf8))}}});
-    } else if (method == u"file.content") {
-        const std::optional<QByteArray> bytes = page->takeRead(text("content").toString());
-        if (!bytes)
-            return answer(job, malformed(method));
-        replyBytes(job, QByteArrayLiteral("text/plain;charset=utf-8"), *bytes);
-    } else if (method == u"file.identity") {
-        const QString path = text("path").toString();
-        if (!QDir::isAbsolutePath(path))
-            return answer(job, malformed(method));
-        answer(job, {fileIdentity(path)});
-    } else if (method == u"file.watch") {
-        const QString path = text("path").toString();
-        if (!path.isEmpty() && !QDir::isAbsolutePath(path))
-            return answer(job, malformed(method));
-        page->watchFile(path);
-        answer(job, {true});
-    } else if (method == u"file.size") {
-        const QFileInfo info(text("path").toString());
-        answer(job, {info.isAbsolute() && info.isFile() ? double(info.size()) : -1.0});
-    } else if (method == u"file.write") {
-        if (text("blob").isString()) { // written by the engine, straight from the page's blob
-            BlobSaver::of(page->profile())->save(page, QUrl(text("blob").toString()), qint64(text("size").toDouble()),
-                                                 text("path").toString(),
-                                                 [job](const CallResult &result) { answer(job, result); });
-            return;
-        }
-        if (!text("text").isString())
-            return answer(job, malformed(method));
-        answer(job, writeTextFile(text("path").toString(), text("text").toString(), text("encoding").toString()));
-    } else if (method == u"file.preserve") {
-        answer(job, preserveDamagedFile(text("path").toString()));
-    } else {
-        answer(job, CallResult::failure(DISP_E_MEMBERNOTFOUND, QStringLiteral("The host has no call '%1'.").arg(method)));
-    }
+    handler({page, page->hostWindow(), method, frame, call, job});
 }
 
 // Joins the parts of a long call; false when they are missing or too many.
@@ -252,3 +315,5 @@ void handleBridgeRequest(QWebEngineUrlRequestJob *job)
             dispatch(page, method, call, pending);
     });
 }
+
+} // namespace tavrelo::htahost

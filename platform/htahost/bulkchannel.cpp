@@ -4,6 +4,8 @@
 #include <QLoggingCategory>
 #include <QTimer>
 
+namespace tavrelo::htahost {
+
 Q_LOGGING_CATEGORY(lcBulk, "tavrelo.htahost.bulk")
 
 namespace {
@@ -36,3 +38,5 @@ std::optional<QJsonObject> BulkChannel::take(const QString &id, int timeoutMs)
     }
     return m_staged.take(id);
 }
+
+} // namespace tavrelo::htahost

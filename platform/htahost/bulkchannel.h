@@ -12,6 +12,8 @@
 
 #include <optional>
 
+namespace tavrelo::htahost {
+
 class BulkChannel final : public QObject {
     Q_OBJECT
 
@@ -31,3 +33,5 @@ Q_SIGNALS:
 private:
     QHash<QString, QJsonObject> m_staged;
 };
+
+} // namespace tavrelo::htahost

@@ -17,6 +17,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace tavrelo::htahost {
+
 namespace {
 
 constexpr qsizetype kIdentityHead = 4096; // the bytes of a file that its identity digests
@@ -390,3 +392,5 @@ CallResult preserveDamagedFile(const QString &path)
                                        .arg(path, name, copy.errorString()));
     return {QJsonObject{{QStringLiteral("copy"), name}, {QStringLiteral("made"), true}}};
 }
+
+} // namespace tavrelo::htahost

@@ -9,6 +9,8 @@
 #include <QByteArray>
 #include <QString>
 
+namespace tavrelo::htahost {
+
 // The largest file the service reads: far above any real collection, and a bound on what one
 // read may put into memory.
 inline constexpr qint64 kMaxReadBytes = qint64(2) << 30; // 2 GiB
@@ -66,3 +68,5 @@ QString temporaryNameBeside(const QString &path);
 CallResult commitTemporary(const QString &temporary, const QString &path, unsigned mode);
 // The failure of writing `path` for the system's error `error`.
 CallResult writeFailure(const QString &path, int error);
+
+} // namespace tavrelo::htahost

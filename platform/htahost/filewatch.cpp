@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 
+namespace tavrelo::htahost {
+
 namespace {
 // A save is a write of a temporary file and a rename: its events come within a few
 // milliseconds, and the page hears of them once.
@@ -46,3 +48,5 @@ void FileWatch::rearm()
     if (!m_watcher.directories().contains(file.absolutePath()))
         m_watcher.addPath(file.absolutePath());
 }
+
+} // namespace tavrelo::htahost

@@ -10,6 +10,8 @@
 
 #include <functional>
 
+namespace tavrelo::htahost {
+
 class FileWatch final : public QObject {
     Q_OBJECT
 
@@ -27,3 +29,5 @@ private:
     QTimer m_settle;
     QString m_path;
 };
+
+} // namespace tavrelo::htahost

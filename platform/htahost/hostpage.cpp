@@ -19,6 +19,8 @@
 #include <QWebEngineScriptCollection>
 #include <QWebEngineUrlRequestInterceptor>
 
+namespace tavrelo::htahost {
+
 Q_LOGGING_CATEGORY(lcConsole, "js")
 Q_LOGGING_CATEGORY(lcPage, "tavrelo.htahost.page")
 
@@ -262,3 +264,5 @@ bool HostPage::javaScriptConfirm(const QUrl &origin, const QString &message)
     askUser(m_window, m_window->caption(), message, true, [&result](bool ok) { result = ok; });
     return result;
 }
+
+} // namespace tavrelo::htahost

@@ -16,6 +16,8 @@
 #include <memory>
 #include <optional>
 
+namespace tavrelo::htahost {
+
 class HostWindow;
 
 class HostPage final : public QWebEnginePage {
@@ -70,3 +72,5 @@ private:
 // True when the library is registered as the server of some class (cached per process for a
 // short while, as every resource request asks).
 bool isTrustedLibrary(const QString &path);
+
+} // namespace tavrelo::htahost

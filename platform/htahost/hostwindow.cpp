@@ -23,6 +23,8 @@
 #include <QVBoxLayout>
 #include <QWebEngineView>
 
+namespace tavrelo::htahost {
+
 namespace {
 
 constexpr QSize kMainSize(1000, 700);
@@ -378,3 +380,5 @@ void HostWindow::screenshotAndClose(const QString &path)
         });
     });
 }
+
+} // namespace tavrelo::htahost

@@ -15,10 +15,13 @@
 #include <functional>
 #include <optional>
 
-class HostPage;
 class QLineEdit;
 class QWebEngineProfile;
 class QWebEngineView;
+
+namespace tavrelo::htahost {
+
+class HostPage;
 
 struct WindowOptions {
     QUrl address;
@@ -93,3 +96,5 @@ private:
     std::optional<QJsonValue> m_returnValue;
     std::function<void(std::optional<QJsonValue>)> m_onClosed;
 };
+
+} // namespace tavrelo::htahost

@@ -2,6 +2,8 @@
 
 #include <QRegularExpression>
 
+namespace tavrelo::htahost {
+
 HtaAttributes HtaAttributes::parse(const QByteArray &page)
 {
     static const QRegularExpression element(QStringLiteral(R"(<hta:application\b([^>]*)>)"),
@@ -39,3 +41,5 @@ bool HtaAttributes::isYes(const QString &name, bool fallback) const
     const QString text = found->trimmed().toLower();
     return text != u"no" && text != u"false" && text != u"0";
 }
+
+} // namespace tavrelo::htahost

@@ -7,6 +7,8 @@
 #include <QHash>
 #include <QString>
 
+namespace tavrelo::htahost {
+
 class HtaAttributes final {
 public:
     static HtaAttributes parse(const QByteArray &page);
@@ -23,3 +25,5 @@ private:
     bool m_present = false;
     QHash<QString, QString> m_values; // lower-case names
 };
+
+} // namespace tavrelo::htahost

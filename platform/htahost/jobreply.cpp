@@ -5,6 +5,8 @@
 #include <QJsonObject>
 #include <QWebEngineUrlRequestJob>
 
+namespace tavrelo::htahost {
+
 void replyBytes(QWebEngineUrlRequestJob *job, const QByteArray &mimeType, const QByteArray &bytes)
 {
     if (!job)
@@ -35,3 +37,5 @@ void replyError(QWebEngineUrlRequestJob *job, HRESULT hr, const QString &descrip
     replyJson(job, QJsonObject{{QStringLiteral("error"), QJsonObject{{QStringLiteral("number"), hr},
                                                                      {QStringLiteral("description"), description}}}});
 }
+
+} // namespace tavrelo::htahost

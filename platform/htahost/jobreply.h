@@ -10,6 +10,8 @@
 
 class QWebEngineUrlRequestJob;
 
+namespace tavrelo::htahost {
+
 // Set on a request once it has been answered.
 inline constexpr char kAnsweredProperty[] = "tavreloAnswered";
 
@@ -17,3 +19,5 @@ void replyBytes(QWebEngineUrlRequestJob *job, const QByteArray &mimeType, const 
 // The bridge's answers: {"result": value} or {"error": {"number": hr, "description": text}}.
 void replyResult(QWebEngineUrlRequestJob *job, const QJsonValue &result);
 void replyError(QWebEngineUrlRequestJob *job, HRESULT hr, const QString &description);
+
+} // namespace tavrelo::htahost

@@ -3,37 +3,23 @@
 //   htahost [--dialog] [--features TEXT] [--menu-arguments FILE] [--screenshot FILE] res://LIBRARY/PAGE [ARGUMENT...]
 //   htahost --help | --version
 
-#include "hostwindow.h"
-#include "resaddress.h"
-#include "schemehandler.h"
-#include "singleinstance.h"
-#include "hostpage.h"
+#include "htahost/hostprogram.h"
 
-#include "automation/module.h"
-#include "shell/desktopidentity.h"
-
-#include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSocketNotifier>
-#include <QWebEngineProfile>
-#include <QWebEngineSettings>
 
 #include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
 #include <unistd.h>
+
+using namespace tavrelo::htahost;
 
 namespace {
 
 constexpr int kUsage = 2;
-// A host started for a dialog alone ends with the dialog's returnValue when it is one of these,
-// else with kDialogCancelled (closed without one, or by its close box).
-constexpr int kDialogStored = 0, kDialogCancelled = 1, kDialogFailed = 2;
-constexpr int kSessionGraceMs = 10000;
-int g_signalPipe[2] = {-1, -1};
 
 // The host's options; everything from the page's address on is the page's own command line.
 struct HostOptions {
@@ -94,29 +80,6 @@ bool readMenuArguments(const QString &path, QJsonObject *arguments)
     return true;
 }
 
-// The end of the session (SIGTERM, SIGHUP, SIGINT) closes the windows as the close box does.
-void watchSessionEnd(QApplication &app)
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
-        return;
-    auto *notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier] {
-        char signal = 0;
-        if (::read(g_signalPipe[1], &signal, 1) == 1)
-            HostWindow::closeAll(kSessionGraceMs);
-        notifier->setEnabled(true);
-    });
-    struct sigaction action {};
-    action.sa_handler = [](int) {
-        const char signal = 1;
-        [[maybe_unused]] const auto written = ::write(g_signalPipe[0], &signal, 1);
-    };
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (const int number : {SIGTERM, SIGHUP, SIGINT})
-        ::sigaction(number, &action, nullptr);
-}
-
 }
 
 int main(int argc, char *argv[])
@@ -157,12 +120,6 @@ int main(int argc, char *argv[])
         QCoreApplication::setApplicationName(QStringLiteral("htahost"));
         return problem.isEmpty() ? answerHelpOrVersion(parser, hostOptions) : usage(parser, problem);
     }
-    SchemeHandler::registerScheme();
-    QApplication app(argc, argv);
-    // Every window names the desktop entry (the viewer's, its dialogs', the capture dialog's).
-    tavrelo::shell::applyDesktopIdentity();
-    QApplication::setOrganizationName(QStringLiteral("Tavrelo"));
-
     options.dialog = parser.isSet(hostOptions.dialog);
     options.features = parser.value(hostOptions.features);
     QString screenshot = parser.value(hostOptions.screenshot);
@@ -177,52 +134,5 @@ int main(int argc, char *argv[])
     for (qsizetype i = 1; i < arguments.size(); ++i)
         options.commandLine += u' ' + quoted(arguments.at(i));
 
-    QByteArray page;
-    tavrelo::automation::loadModuleResource(address->library, QStringLiteral("HTML"), address->resource, &page);
-    options.attributes = HtaAttributes::parse(page);
-    options.bridged = isTrustedLibrary(address->library);
-
-    std::unique_ptr<SingleInstance> single;
-    const QString applicationName = options.attributes.value(QStringLiteral("applicationName"));
-    if (options.attributes.isYes(QStringLiteral("singleInstance"), false) && !applicationName.isEmpty()) {
-        single = std::make_unique<SingleInstance>(applicationName);
-        if (single->handOver())
-            return 0;
-    }
-
-    auto *profile = new QWebEngineProfile(&app); // off the record: nothing of the pages is kept on disk
-    profile->installUrlSchemeHandler(QByteArrayLiteral("res"), new SchemeHandler(profile));
-    profile->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
-    profile->settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
-    profile->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, false);
-
-    const bool dialog = options.dialog;
-    auto *window = new HostWindow(profile, std::move(options));
-    int dialogStatus = kDialogCancelled;
-    if (dialog) {
-        window->onClosed([&dialogStatus](std::optional<QJsonValue> value) {
-            const int status = value && value->isDouble() ? value->toInt(-1) : -1;
-            if (status == kDialogStored || status == kDialogFailed)
-                dialogStatus = status;
-        });
-    }
-    if (single) {
-        single->listen([window = QPointer<HostWindow>(window)] {
-            if (!window)
-                return;
-            if (window->isMinimized())
-                window->showNormal();
-            window->raise();
-            window->activateWindow();
-        });
-    }
-    if (!screenshot.isEmpty())
-        window->screenshotAndClose(screenshot);
-    watchSessionEnd(app);
-
-    const int result = QApplication::exec();
-    // Pages go before their profile.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    delete profile;
-    return dialog && result == 0 ? dialogStatus : result;
+    return runHost(argc, argv, *address, std::move(options), screenshot);
 }

@@ -14,30 +14,21 @@
 #include <cmath>
 #include <limits>
 
+namespace tavrelo::htahost {
+
 using tavrelo::automation::describeHResult;
 using tavrelo::automation::TypeInfo;
 
 Q_LOGGING_CATEGORY(lcObjects, "tavrelo.htahost.objects")
 
 // The page's side of one event connection: queues each event for the frame that connected.
-class ObjectTable::Sink final : public ComObject<IDispatch> {
+class ObjectTable::Sink final : public ComObject<ComInterface<IDispatch, IID_IDispatch>> {
 public:
     Sink(ObjectTable *table, std::weak_ptr<Frame> frame, int id, QHash<DISPID, QString> names)
         : m_table(table), m_frame(std::move(frame)), m_id(id), m_names(std::move(names))
     {
     }
 
-    HRESULT QueryInterface(const IID &iid, void **object) override
-    {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IDispatch)
-            return E_NOINTERFACE;
-        AddRef();
-        *object = static_cast<IDispatch *>(this);
-        return S_OK;
-    }
     HRESULT GetTypeInfoCount(std::uint32_t *count) override
     {
         *count = 0;
@@ -428,3 +419,5 @@ void ObjectTable::releaseAll()
     while (!m_objects.empty())
         release(m_objects.begin()->first);
 }
+
+} // namespace tavrelo::htahost

@@ -20,6 +20,8 @@
 
 class QWebEngineUrlRequestJob;
 
+namespace tavrelo::htahost {
+
 // The outcome of a call: a result, or a failure with its code and description.
 struct CallResult {
     CallResult(QJsonValue value = QJsonValue()) : result(std::move(value)) {}
@@ -108,3 +110,5 @@ private:
     QList<QPointer<QWebEngineUrlRequestJob>> m_calls; // unanswered synchronous calls
     int m_nextId = 1;
 };
+
+} // namespace tavrelo::htahost

@@ -1,26 +1,6 @@
 #include "pagesite.h"
 
-namespace {
-
-template <typename T>
-HRESULT hand(T *self, void **object)
-{
-    self->AddRef();
-    *object = self;
-    return S_OK;
-}
-
-}
-
-HRESULT PageSite::QueryInterface(const IID &iid, void **object)
-{
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (iid == IID_IUnknown || iid == IID_IOleWindow || iid == IID_IOleInPlaceSite || iid == IID_IScriptTurnSite)
-        return hand(static_cast<IScriptTurnSite *>(this), object);
-    return E_NOINTERFACE;
-}
+namespace tavrelo::htahost {
 
 HRESULT PageSite::CanRunHandlersNow()
 {
@@ -35,16 +15,6 @@ HRESULT PageSite::GetWindow(HWND *window)
     return *window ? S_OK : E_FAIL;
 }
 
-HRESULT HostDocument::QueryInterface(const IID &iid, void **object)
-{
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IHTMLDocument2)
-        return hand(static_cast<IHTMLDocument2 *>(this), object);
-    return E_NOINTERFACE;
-}
-
 HRESULT HostDocument::get_locationString(QString *url)
 {
     if (!url)
@@ -53,12 +23,4 @@ HRESULT HostDocument::get_locationString(QString *url)
     return S_OK;
 }
 
-HRESULT ScriptObject::QueryInterface(const IID &iid, void **object)
-{
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (iid == IID_IUnknown || iid == IID_IDispatch)
-        return hand(static_cast<IDispatch *>(this), object);
-    return E_NOINTERFACE;
-}
+} // namespace tavrelo::htahost

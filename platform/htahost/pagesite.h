@@ -12,12 +12,14 @@
 
 #include <functional>
 
-class PageSite final : public ComObject<IScriptTurnSite> {
+namespace tavrelo::htahost {
+
+class PageSite final
+    : public ComObject<ComInterface<IScriptTurnSite, IID_IOleWindow, IID_IOleInPlaceSite, IID_IScriptTurnSite>> {
 public:
     // `inCall` tells whether the page's script waits for a call to finish.
     PageSite(QWidget *window, std::function<bool()> inCall) : m_window(window), m_inCall(std::move(inCall)) {}
 
-    HRESULT QueryInterface(const IID &iid, void **object) override;
     HRESULT GetWindow(HWND *window) override;
     HRESULT CanRunHandlersNow() override;
     // The page is gone: from now on handlers never run.
@@ -29,8 +31,8 @@ private:
 };
 
 // An automation object without members of its own: what script can pass but not call.
-template <typename Interface>
-class MemberlessObject : public ComObject<Interface> {
+template <typename Interface, const IID &...Iids>
+class MemberlessObject : public ComObject<ComInterface<Interface, IID_IDispatch, Iids...>> {
 public:
     HRESULT GetTypeInfoCount(std::uint32_t *count) override
     {
@@ -57,11 +59,10 @@ public:
 };
 
 // A page's document as an argument: it knows its address.
-class HostDocument final : public MemberlessObject<IHTMLDocument2> {
+class HostDocument final : public MemberlessObject<IHTMLDocument2, IID_IHTMLDocument2> {
 public:
     explicit HostDocument(QString url) : m_url(std::move(url)) {}
 
-    HRESULT QueryInterface(const IID &iid, void **object) override;
     HRESULT get_locationString(QString *url) override;
 
 private:
@@ -70,7 +71,6 @@ private:
 
 // Any other script object passed as an argument (a plain object, an XML document, a function):
 // a member sees an object, and finds out by querying that it is none of the kinds it knows.
-class ScriptObject final : public MemberlessObject<IDispatch> {
-public:
-    HRESULT QueryInterface(const IID &iid, void **object) override;
-};
+class ScriptObject final : public MemberlessObject<IDispatch> {};
+
+} // namespace tavrelo::htahost

@@ -13,6 +13,8 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
+namespace tavrelo::htahost {
+
 using namespace tavrelo::testsurface;
 
 QHash<QString, QByteArray> &Printing::documents()
@@ -103,3 +105,5 @@ void Printing::print(QWidget *parent, QWebEngineProfile *profile, const QString 
     address.setPath(kPrintPath + id);
     page->load(address);
 }
+
+} // namespace tavrelo::htahost

@@ -15,6 +15,8 @@
 class QWebEngineProfile;
 class QWidget;
 
+namespace tavrelo::htahost {
+
 class Printing final {
 public:
     // The copied document served at res:///$print/<id> while it prints.
@@ -26,3 +28,5 @@ public:
 private:
     static QHash<QString, QByteArray> &documents();
 };
+
+} // namespace tavrelo::htahost

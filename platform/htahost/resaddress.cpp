@@ -3,6 +3,8 @@
 #include <QFileInfo>
 #include <QStringList>
 
+namespace tavrelo::htahost {
+
 std::optional<ResAddress> parseResAddress(const QUrl &url)
 {
     if (url.scheme() != u"res")
@@ -34,3 +36,5 @@ QUrl resUrl(const QString &library, const QString &resource)
     url.setPath(library + u'/' + resource);
     return url;
 }
+
+} // namespace tavrelo::htahost

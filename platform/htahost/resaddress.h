@@ -8,6 +8,8 @@
 
 #include <optional>
 
+namespace tavrelo::htahost {
+
 struct ResAddress {
     QString library;  // absolute path of the library file
     QString resource; // the resource's name, never empty
@@ -22,3 +24,5 @@ QUrl resUrl(const QString &library, const QString &resource);
 // The host's reserved paths, which are never resources.
 inline constexpr QStringView kBridgePath = u"/$bridge/";
 inline constexpr QStringView kPrintPath = u"/$print/";
+
+} // namespace tavrelo::htahost

@@ -12,6 +12,8 @@
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
 
+namespace tavrelo::htahost {
+
 Q_LOGGING_CATEGORY(lcScheme, "tavrelo.htahost.scheme")
 
 namespace {
@@ -97,3 +99,5 @@ void SchemeHandler::requestStarted(QWebEngineUrlRequestJob *job)
     }
     replyBytes(job, mimeTypeOf(address->resource), data);
 }
+
+} // namespace tavrelo::htahost

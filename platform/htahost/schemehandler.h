@@ -5,6 +5,8 @@
 
 #include <QWebEngineUrlSchemeHandler>
 
+namespace tavrelo::htahost {
+
 class SchemeHandler final : public QWebEngineUrlSchemeHandler {
     Q_OBJECT
 
@@ -16,3 +18,5 @@ public:
 
     void requestStarted(QWebEngineUrlRequestJob *job) override;
 };
+
+} // namespace tavrelo::htahost

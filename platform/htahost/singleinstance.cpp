@@ -7,6 +7,8 @@
 #include <QLocalSocket>
 #include <QStandardPaths>
 
+namespace tavrelo::htahost {
+
 SingleInstance::SingleInstance(const QString &applicationName)
 {
     const QByteArray digest = QCryptographicHash::hash(applicationName.toLower().toUtf8(), QCryptographicHash::Sha1);
@@ -40,3 +42,5 @@ void SingleInstance::listen(std::function<void()> activate)
         }
     });
 }
+
+} // namespace tavrelo::htahost

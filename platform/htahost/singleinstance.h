@@ -10,6 +10,8 @@
 
 #include <functional>
 
+namespace tavrelo::htahost {
+
 class SingleInstance final : public QObject {
     Q_OBJECT
 
@@ -26,3 +28,4 @@ private:
     QLocalServer m_server;
 };
 
+} // namespace tavrelo::htahost

@@ -7,6 +7,8 @@
 #include <QMessageBox>
 #include <QPointer>
 
+namespace tavrelo::htahost {
+
 using namespace tavrelo::testsurface;
 
 namespace {
@@ -61,3 +63,5 @@ void openOutside(const QUrl &url)
     if (!uiIsScripted())
         QDesktopServices::openUrl(url);
 }
+
+} // namespace tavrelo::htahost

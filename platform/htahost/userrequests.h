@@ -10,6 +10,8 @@
 
 class QWidget;
 
+namespace tavrelo::htahost {
+
 // A message box (OK) or an OK/Cancel question; `done` gets true for OK.
 void askUser(QWidget *parent, const QString &caption, const QString &text, bool question,
              std::function<void(bool ok)> done);
@@ -19,3 +21,5 @@ void openOutside(const QUrl &url);
 
 // Addresses that may be opened outside: http, https, ftp and mailto.
 bool isOutsideAddress(const QUrl &url);
+
+} // namespace tavrelo::htahost

@@ -3,11 +3,12 @@
 // has (TYPELIB 1, REGISTRY 101).
 
 #include "automation/classes.h"
+#include "automation/comobject.h"
+#include "automation/membertable.h"
 #include "automation/module.h"
 #include "automation/registrar.h"
 #include "automation/typeinfo.h"
 
-#include <array>
 #include <atomic>
 #include <cstring>
 #include <string_view>
@@ -66,7 +67,6 @@ constexpr std::string_view kRegistrarScript = R"(HKCR
 
 std::atomic<int> g_objects{0};
 
-using tavrelo::automation::MethodThunk;
 using tavrelo::automation::TypeInfo;
 using tavrelo::automation::TypeLib;
 
@@ -81,30 +81,10 @@ std::shared_ptr<const TypeLib> library()
     return lib;
 }
 
-class Gauge final : public IDispatch {
+class Gauge final : public ComObject<ComInterface<IDispatch, IID_IDispatch, kGaugeInterface>> {
 public:
     Gauge() { ++g_objects; }
     ~Gauge() { --g_objects; }
-
-    HRESULT QueryInterface(const IID &iid, void **object) override
-    {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != kGaugeInterface)
-            return E_NOINTERFACE;
-        *object = static_cast<IDispatch *>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++m_references; }
-    ULONG Release() override
-    {
-        const ULONG left = --m_references;
-        if (left == 0)
-            delete this;
-        return left;
-    }
 
     HRESULT GetTypeInfoCount(std::uint32_t *count) override
     {
@@ -121,60 +101,49 @@ public:
         return m_info->GetIDsOfNames(names, ids);
     }
     HRESULT Invoke(DISPID member, const IID &, LCID, std::uint16_t flags, DispParams &params, Variant *result,
-                   ExcepInfo *exception, std::uint32_t *argErr) override
+                   ExcepInfo *exception, std::uint32_t *argErr) override;
+
+    // IGauge, in the order of its entries.
+    HRESULT get_Level(std::int32_t *value)
     {
-        return m_info->Invoke(this, kVtable, member, flags, params, result, exception, argErr);
+        *value = m_level;
+        return S_OK;
     }
+    HRESULT put_Level(std::int32_t value)
+    {
+        m_level = value;
+        return S_OK;
+    }
+    HRESULT Scale(std::int32_t value, std::int32_t factor, std::int32_t offset, std::int32_t *result)
+    {
+        *result = value * factor + offset;
+        return S_OK;
+    }
+    HRESULT Fail(std::int32_t hr) { return HRESULT(hr); }
 
 private:
-    static Gauge *self(void *object) { return static_cast<Gauge *>(static_cast<IDispatch *>(object)); }
-
-    static const std::array<MethodThunk, 4> kVtable;
-
-    std::atomic<ULONG> m_references{1};
     std::shared_ptr<const TypeLib> m_library = library();
     std::shared_ptr<const TypeInfo> m_info = m_library->typeInfoOfGuid(kGaugeInterface);
     std::int32_t m_level = 0;
 };
 
-const std::array<MethodThunk, 4> Gauge::kVtable = {
-    [](void *object, Variant *args) { // Level get
-        args[0] = Variant(self(object)->m_level);
-        return S_OK;
-    },
-    [](void *object, Variant *args) { // Level put
-        self(object)->m_level = args[0].toInt();
-        return S_OK;
-    },
-    [](void *, Variant *args) { // Scale
-        args[3] = Variant(args[0].toInt() * args[1].toInt() + args[2].toInt());
-        return S_OK;
-    },
-    [](void *, Variant *args) { return HRESULT(args[0].toInt()); }, // Fail
-};
+constexpr auto kGaugeEntries =
+    tavrelo::automation::memberTable<&Gauge::get_Level, &Gauge::put_Level, &Gauge::Scale, &Gauge::Fail>();
 
-class GaugeFactory final : public IClassFactory {
+HRESULT Gauge::Invoke(DISPID member, const IID &, LCID, std::uint16_t flags, DispParams &params, Variant *result,
+                      ExcepInfo *exception, std::uint32_t *argErr)
+{
+    return m_info->Invoke(this, kGaugeEntries.entries, member, flags, params, result, exception, argErr);
+}
+
+// Lives as long as the module.
+class GaugeFactory final : public StaticComObject<ComInterface<IClassFactory, IID_IClassFactory>> {
 public:
-    HRESULT QueryInterface(const IID &iid, void **object) override
-    {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IClassFactory)
-            return E_NOINTERFACE;
-        *object = static_cast<IClassFactory *>(this);
-        return S_OK;
-    }
-    ULONG AddRef() override { return 1; } // lives as long as the module
-    ULONG Release() override { return 1; }
     HRESULT CreateInstance(IUnknown *outer, const IID &iid, void **object) override
     {
         if (outer)
             return CLASS_E_NOAGGREGATION;
-        auto *gauge = new Gauge;
-        const HRESULT hr = gauge->QueryInterface(iid, object);
-        gauge->Release();
-        return hr;
+        return makeComObject<Gauge>()->QueryInterface(iid, object);
     }
     HRESULT LockServer(bool) override { return S_OK; }
 };

@@ -2,7 +2,7 @@
 // whole, a read-only file is not replaced, a damaged file is copied aside only once, and what is
 // no regular file of a readable size is refused before it is read.
 
-#include "fileservice.h"
+#include "htahost/fileservice.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,6 +21,8 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+using namespace tavrelo::htahost;
 
 namespace {
 

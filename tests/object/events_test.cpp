@@ -25,16 +25,6 @@ class RecordingSink final : public StackDispatch<IDispatch> {
 public:
     RecordingSink(QString name, std::vector<Delivery> *log) : m_name(std::move(name)), m_log(log) {}
 
-    HRESULT QueryInterface(const IID &iid, void **object) override
-    {
-        if (iid != IID_IUnknown && iid != IID_IDispatch) {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        *object = static_cast<IDispatch *>(this);
-        AddRef();
-        return S_OK;
-    }
     HRESULT Invoke(DISPID member, const IID &, LCID, std::uint16_t flags, DispParams &params, Variant *, ExcepInfo *,
                    std::uint32_t *) override
     {

@@ -4,7 +4,9 @@
 // pages as resources.
 
 #include "automation/classes.h"
+#include "automation/comobject.h"
 #include "automation/connection.h"
+#include "automation/membertable.h"
 #include "automation/module.h"
 #include "automation/olewindow.h"
 #include "automation/registrar.h"
@@ -14,7 +16,6 @@
 #include <QFile>
 #include <QHash>
 
-#include <array>
 #include <atomic>
 #include <cerrno>
 
@@ -36,40 +37,13 @@ using tavrelo::automation::ConnectionPoint;
 using tavrelo::automation::TypeInfo;
 using tavrelo::automation::TypeLib;
 
-class Probe final : public IDispatch,
-                    public IObjectWithSite,
-                    public IConnectionPointContainer,
-                    public IProvideClassInfo2 {
+class Probe final : public ComObject<ComInterface<IDispatch, IID_IDispatch, kProbeInterface>,
+                                     ComInterface<IObjectWithSite, IID_IObjectWithSite>,
+                                     ComInterface<IConnectionPointContainer, IID_IConnectionPointContainer>,
+                                     ComInterface<IProvideClassInfo2, IID_IProvideClassInfo, IID_IProvideClassInfo2>> {
 public:
     Probe() { ++g_objects; }
     ~Probe() { --g_objects; }
-
-    HRESULT QueryInterface(const IID &iid, void **object) override
-    {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == kProbeInterface)
-            *object = static_cast<IDispatch *>(this);
-        else if (iid == IID_IObjectWithSite)
-            *object = static_cast<IObjectWithSite *>(this);
-        else if (iid == IID_IConnectionPointContainer)
-            *object = static_cast<IConnectionPointContainer *>(this);
-        else if (iid == IID_IProvideClassInfo || iid == IID_IProvideClassInfo2)
-            *object = static_cast<IProvideClassInfo2 *>(this);
-        else
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++m_references; }
-    ULONG Release() override
-    {
-        const ULONG left = --m_references;
-        if (left == 0)
-            delete this;
-        return left;
-    }
 
     // IDispatch through the registered type library.
     HRESULT GetTypeInfoCount(std::uint32_t *count) override
@@ -90,11 +64,7 @@ public:
         return FAILED(hr) ? hr : m_info->GetIDsOfNames(names, ids);
     }
     HRESULT Invoke(DISPID member, const IID &, LCID, std::uint16_t flags, DispParams &params, Variant *result,
-                   ExcepInfo *exception, std::uint32_t *argErr) override
-    {
-        const HRESULT hr = load();
-        return FAILED(hr) ? hr : m_info->Invoke(this, kVtable, member, flags, params, result, exception, argErr);
-    }
+                   ExcepInfo *exception, std::uint32_t *argErr) override;
 
     HRESULT SetSite(IUnknown *site) override
     {
@@ -130,6 +100,54 @@ public:
         return S_OK;
     }
 
+    // IProbe, in the order of its entries.
+    HRESULT Raise(std::int32_t dispid)
+    {
+        m_events.raise(dispid);
+        return S_OK;
+    }
+    HRESULT Fail(std::int32_t hr) { return static_cast<HRESULT>(hr); }
+    HRESULT Add(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t *sum)
+    {
+        *sum = a + b + c;
+        return S_OK;
+    }
+    HRESULT Echo(const Variant &value, QString *result);
+    HRESULT get_Label(const QString &key, QString *value)
+    {
+        *value = m_labels.value(key);
+        return S_OK;
+    }
+    HRESULT put_Label(const QString &key, const QString &value)
+    {
+        m_labels.insert(key, value);
+        return S_OK;
+    }
+    HRESULT get_Count(std::int32_t *value)
+    {
+        *value = m_count;
+        return S_OK;
+    }
+    HRESULT put_Count(std::int32_t value)
+    {
+        m_count = value;
+        return S_OK;
+    }
+    HRESULT get_HasSite(std::int32_t *value);
+    HRESULT DocumentURL(IDispatch *doc, QString *url);
+    HRESULT RewriteFile(const QString &path, const QString &text, const QString &how);
+    HRESULT LimitFileSize(std::int32_t bytes);
+    HRESULT SetReadOnly(const QString &path, std::int32_t readOnly);
+    HRESULT RemoveFolder(const QString &path) { return QDir(path).removeRecursively() ? S_OK : E_FAIL; }
+    HRESULT MakeFolder(const QString &path) { return QDir().mkpath(path) ? S_OK : E_FAIL; }
+    HRESULT FolderEntries(const QString &path, QString *names)
+    {
+        *names = QDir(path)
+                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name)
+                     .join(u'\n');
+        return S_OK;
+    }
+
 private:
     HRESULT load()
     {
@@ -141,11 +159,6 @@ private:
         return hr;
     }
 
-    static Probe *self(void *object) { return static_cast<Probe *>(static_cast<IDispatch *>(object)); }
-
-    static const std::array<tavrelo::automation::MethodThunk, 16> kVtable;
-
-    std::atomic<ULONG> m_references{1};
     ComPtr<IUnknown> m_site;
     ConnectionPoint m_events{this, kProbeEvents};
     std::shared_ptr<const TypeLib> m_library;
@@ -214,93 +227,68 @@ QString describe(const Variant &value)
     return QString::number(value.vt()) + u':' + text.toString();
 }
 
-// The members, in the order of the interface's entries.
-const std::array<tavrelo::automation::MethodThunk, 16> Probe::kVtable = {
-    [](void *object, Variant *args) { // Raise
-        self(object)->m_events.raise(args[0].toInt());
-        return S_OK;
-    },
-    [](void *, Variant *args) { return static_cast<HRESULT>(args[0].toInt()); }, // Fail
-    [](void *, Variant *args) { // Add
-        args[3] = Variant(args[0].toInt() + args[1].toInt() + args[2].toInt());
-        return S_OK;
-    },
-    [](void *, Variant *args) { // Echo
-        args[1] = Variant(describe(args[0]));
-        return S_OK;
-    },
-    [](void *object, Variant *args) { // Label get
-        args[1] = Variant(self(object)->m_labels.value(args[0].toString()));
-        return S_OK;
-    },
-    [](void *object, Variant *args) { // Label put
-        self(object)->m_labels.insert(args[0].toString(), args[1].toString());
-        return S_OK;
-    },
-    [](void *object, Variant *args) { // Count get
-        args[0] = Variant(self(object)->m_count);
-        return S_OK;
-    },
-    [](void *object, Variant *args) { // Count put
-        self(object)->m_count = args[0].toInt();
-        return S_OK;
-    },
-    [](void *object, Variant *args) { // HasSite: the site tells the window the page lives in
-        ComPtr<IOleWindow> site;
-        HWND window = nullptr;
-        const bool found = SUCCEEDED(self(object)->GetSite(IID_IOleWindow, site.putVoid())) &&
-                           SUCCEEDED(site->GetWindow(&window)) && window;
-        args[0] = Variant(static_cast<std::int32_t>(found ? 1 : 0));
-        return S_OK;
-    },
-    [](void *, Variant *args) { // DocumentURL
-        ComPtr<IDispatch> document = args[0].toDispatch();
-        ComPtr<IHTMLDocument2> html;
-        QString url;
-        if (!document || FAILED(document.as(IID_IHTMLDocument2, &html)) || FAILED(html->get_locationString(&url)))
-            return E_INVALIDARG;
-        args[1] = Variant(url);
-        return S_OK;
-    },
-    [](void *, Variant *args) { // RewriteFile
-        return rewriteFile(args[0].toString(), args[1].toString(), args[2].toString());
-    },
-    [](void *, Variant *args) { return limitFileSize(args[0].toInt()); }, // LimitFileSize
-    [](void *, Variant *args) { // SetReadOnly
-        const QFileDevice::Permissions writable = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                                                  QFileDevice::ReadOther;
-        const QFileDevice::Permissions readOnly = QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
-        return QFile::setPermissions(args[0].toString(), args[1].toInt() ? readOnly : writable) ? S_OK : E_FAIL;
-    },
-    [](void *, Variant *args) { return QDir(args[0].toString()).removeRecursively() ? S_OK : E_FAIL; }, // RemoveFolder
-    [](void *, Variant *args) { return QDir().mkpath(args[0].toString()) ? S_OK : E_FAIL; },             // MakeFolder
-    [](void *, Variant *args) { // FolderEntries
-        args[1] = Variant(QDir(args[0].toString())
-                              .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name)
-                              .join(u'\n'));
-        return S_OK;
-    },
-};
+HRESULT Probe::Echo(const Variant &value, QString *result)
+{
+    *result = describe(value);
+    return S_OK;
+}
 
-class ProbeFactory final : public IClassFactory {
+// The site tells the window the page lives in.
+HRESULT Probe::get_HasSite(std::int32_t *value)
+{
+    ComPtr<IOleWindow> site;
+    HWND window = nullptr;
+    const bool found = SUCCEEDED(GetSite(IID_IOleWindow, site.putVoid())) && SUCCEEDED(site->GetWindow(&window)) && window;
+    *value = found ? 1 : 0;
+    return S_OK;
+}
+
+HRESULT Probe::DocumentURL(IDispatch *doc, QString *url)
+{
+    const ComPtr<IDispatch> document(doc);
+    ComPtr<IHTMLDocument2> html;
+    QString location;
+    if (!document || FAILED(document.as(IID_IHTMLDocument2, &html)) || FAILED(html->get_locationString(&location)))
+        return E_INVALIDARG;
+    *url = location;
+    return S_OK;
+}
+
+HRESULT Probe::RewriteFile(const QString &path, const QString &text, const QString &how)
+{
+    return rewriteFile(path, text, how);
+}
+
+HRESULT Probe::LimitFileSize(std::int32_t bytes) { return limitFileSize(bytes); }
+
+HRESULT Probe::SetReadOnly(const QString &path, std::int32_t readOnly)
+{
+    const QFileDevice::Permissions writable = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                                              QFileDevice::ReadOther;
+    const QFileDevice::Permissions readOnlyPermissions = QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    return QFile::setPermissions(path, readOnly ? readOnlyPermissions : writable) ? S_OK : E_FAIL;
+}
+
+constexpr auto kProbeEntries = tavrelo::automation::memberTable<
+    &Probe::Raise, &Probe::Fail, &Probe::Add, &Probe::Echo, &Probe::get_Label, &Probe::put_Label, &Probe::get_Count,
+    &Probe::put_Count, &Probe::get_HasSite, &Probe::DocumentURL, &Probe::RewriteFile, &Probe::LimitFileSize,
+    &Probe::SetReadOnly, &Probe::RemoveFolder, &Probe::MakeFolder, &Probe::FolderEntries>();
+
+HRESULT Probe::Invoke(DISPID member, const IID &, LCID, std::uint16_t flags, DispParams &params, Variant *result,
+                      ExcepInfo *exception, std::uint32_t *argErr)
+{
+    const HRESULT hr = load();
+    return FAILED(hr) ? hr : m_info->Invoke(this, kProbeEntries.entries, member, flags, params, result, exception, argErr);
+}
+
+// Lives as long as the module.
+class ProbeFactory final : public StaticComObject<ComInterface<IClassFactory, IID_IClassFactory>> {
 public:
-    HRESULT QueryInterface(const IID &iid, void **object) override
-    {
-        if (iid != IID_IUnknown && iid != IID_IClassFactory)
-            return E_NOINTERFACE;
-        *object = this;
-        return S_OK;
-    }
-    ULONG AddRef() override { return 1; }
-    ULONG Release() override { return 1; }
     HRESULT CreateInstance(IUnknown *outer, const IID &iid, void **object) override
     {
         if (outer)
             return CLASS_E_NOAGGREGATION;
-        auto *probe = new Probe;
-        const HRESULT hr = probe->QueryInterface(iid, object);
-        probe->Release();
-        return hr;
+        return makeComObject<Probe>()->QueryInterface(iid, object);
     }
     HRESULT LockServer(bool) override { return S_OK; }
 };
