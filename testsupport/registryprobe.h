@@ -5,6 +5,7 @@
 // What the tests read back from the registry, through the plain registry interface rather than
 // through the code under test.
 
+#include "registry/regkey.h"
 #include "registry/winreg.h"
 
 #include <QByteArray>
@@ -18,39 +19,27 @@ namespace registryprobe {
 
 using namespace tavrelo::registry;
 
-class OpenKey final {
-public:
-    OpenKey(HKEY root, const QString &path)
-    {
-        if (RegOpenKeyEx(root, path.toUtf8().constData(), KEY_READ, &m_key) != ERROR_SUCCESS)
-            m_key = nullptr;
-    }
-    ~OpenKey()
-    {
-        if (m_key)
-            RegCloseKey(m_key);
-    }
-    OpenKey(const OpenKey &) = delete;
-    OpenKey &operator=(const OpenKey &) = delete;
-    HKEY get() const { return m_key; }
+// The key opened for reading; an empty key when it cannot be opened.
+inline RegKey openKey(HKEY root, const QString &path)
+{
+    RegKey key;
+    RegKey::open(root, path, KEY_READ, &key);
+    return key;
+}
 
-private:
-    HKEY m_key = nullptr;
-};
-
-inline bool keyExists(HKEY root, const QString &path) { return OpenKey(root, path).get() != nullptr; }
+inline bool keyExists(HKEY root, const QString &path) { return bool(openKey(root, path)); }
 
 // The raw bytes and type of a value; none when it is missing.
 inline std::optional<std::pair<DWORD, QByteArray>> rawValue(HKEY root, const QString &path, const QString &name = {})
 {
-    const OpenKey key(root, path);
+    const RegKey key = openKey(root, path);
     DWORD type = 0;
     DWORD size = 0;
     const QByteArray valueName = name.toUtf8();
-    if (!key.get() || RegQueryValueEx(key.get(), valueName.constData(), &type, nullptr, &size) != ERROR_SUCCESS)
+    if (!key.handle() || RegQueryValueEx(key.handle(), valueName.constData(), &type, nullptr, &size) != ERROR_SUCCESS)
         return std::nullopt;
     QByteArray data(qsizetype(size), '\0');
-    RegQueryValueEx(key.get(), valueName.constData(), &type, reinterpret_cast<BYTE *>(data.data()), &size);
+    RegQueryValueEx(key.handle(), valueName.constData(), &type, reinterpret_cast<BYTE *>(data.data()), &size);
     return std::make_pair(type, data);
 }
 
@@ -65,12 +54,12 @@ inline std::optional<QString> stringValue(HKEY root, const QString &path, const 
 
 inline QStringList subKeys(HKEY root, const QString &path)
 {
-    const OpenKey key(root, path);
+    const RegKey key = openKey(root, path);
     QStringList names;
     char name[512];
-    for (DWORD i = 0; key.get(); ++i) {
+    for (DWORD i = 0; key.handle(); ++i) {
         DWORD size = sizeof name;
-        if (RegEnumKeyEx(key.get(), i, name, &size) != ERROR_SUCCESS)
+        if (RegEnumKeyEx(key.handle(), i, name, &size) != ERROR_SUCCESS)
             break;
         names.append(QString::fromUtf8(name, qsizetype(size)));
     }
@@ -79,12 +68,12 @@ inline QStringList subKeys(HKEY root, const QString &path)
 
 inline QStringList valueNames(HKEY root, const QString &path)
 {
-    const OpenKey key(root, path);
+    const RegKey key = openKey(root, path);
     QStringList names;
     char name[512];
-    for (DWORD i = 0; key.get(); ++i) {
+    for (DWORD i = 0; key.handle(); ++i) {
         DWORD size = sizeof name;
-        if (RegEnumValue(key.get(), i, name, &size, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        if (RegEnumValue(key.handle(), i, name, &size, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
         names.append(QString::fromUtf8(name, qsizetype(size)));
     }

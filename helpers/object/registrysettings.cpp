@@ -58,14 +58,14 @@ template <typename Read>
 void readSetting(int scope, const QString &module, Read read)
 {
     if (scope >= settings::kScopeUserThenMachine) {
-        const settings::KeyGuard userKey(settings::openModuleKeyForReading(settings::kScopeUserOnly, module));
-        if (userKey && read(userKey.get()))
+        const tavrelo::registry::RegKey userKey(settings::openModuleKeyForReading(settings::kScopeUserOnly, module));
+        if (userKey && read(userKey.handle()))
             return;
         scope = settings::kScopeMachine;
     }
-    const settings::KeyGuard key(settings::openModuleKeyForReading(scope, module));
+    const tavrelo::registry::RegKey key(settings::openModuleKeyForReading(scope, module));
     if (key)
-        read(key.get());
+        read(key.handle());
 }
 
 } // namespace
@@ -77,7 +77,7 @@ HKEY openModuleKeyForReading(int scope, const QString &module)
     HKEY product = nullptr;
     if (RegOpenKeyEx(rootFor(scope), kProductKey, KEY_QUERY_VALUE, &product) != ERROR_SUCCESS)
         return nullptr;
-    const settings::KeyGuard productGuard(product);
+    const tavrelo::registry::RegKey productGuard(product);
     HKEY moduleKey = nullptr;
     if (RegOpenKeyEx(product, module.toUtf8().constData(), KEY_QUERY_VALUE, &moduleKey) != ERROR_SUCCESS)
         return nullptr;
@@ -89,7 +89,7 @@ HKEY openModuleKeyForWriting(int scope, const QString &module)
     HKEY product = nullptr;
     if (RegCreateKeyEx(rootFor(scope), kProductKey, KEY_WRITE, &product) != ERROR_SUCCESS)
         return nullptr;
-    const settings::KeyGuard productGuard(product);
+    const tavrelo::registry::RegKey productGuard(product);
     HKEY moduleKey = nullptr;
     if (RegCreateKeyEx(product, module.toUtf8().constData(), KEY_WRITE, &moduleKey) != ERROR_SUCCESS)
         return nullptr;
@@ -111,16 +111,16 @@ HRESULT Quillet::put_RegistryString(const QString &module, const QString &name, 
 {
     if (module.isNull() || name.isNull())
         return E_INVALIDARG;
-    const settings::KeyGuard key(settings::openModuleKeyForWriting(whereFlag, module));
+    const tavrelo::registry::RegKey key(settings::openModuleKeyForWriting(whereFlag, module));
     if (!key)
         return S_OK; // nothing written
     const QByteArray valueName = name.toUtf8();
     if (value.isEmpty()) {
-        RegDeleteValue(key.get(), valueName.constData()); // an absent value is no error
+        RegDeleteValue(key.handle(), valueName.constData()); // an absent value is no error
         return S_OK;
     }
     const QByteArray text = value.toUtf8();
-    RegSetValueEx(key.get(), valueName.constData(), REG_SZ, reinterpret_cast<const BYTE *>(text.constData()),
+    RegSetValueEx(key.handle(), valueName.constData(), REG_SZ, reinterpret_cast<const BYTE *>(text.constData()),
                   static_cast<DWORD>(text.size() + 1));
     return S_OK;
 }
@@ -138,13 +138,13 @@ HRESULT Quillet::put_RegistryDWORD(const QString &module, const QString &name, i
 {
     if (module.isNull() || name.isNull())
         return E_INVALIDARG;
-    const settings::KeyGuard key(settings::openModuleKeyForWriting(whereFlag, module));
+    const tavrelo::registry::RegKey key(settings::openModuleKeyForWriting(whereFlag, module));
     if (!key)
         return S_OK;
     const auto bits = static_cast<DWORD>(value);
     const std::array<BYTE, 4> bytes{static_cast<BYTE>(bits), static_cast<BYTE>(bits >> 8), static_cast<BYTE>(bits >> 16),
                                     static_cast<BYTE>(bits >> 24)};
-    RegSetValueEx(key.get(), name.toUtf8().constData(), REG_DWORD, bytes.data(), 4);
+    RegSetValueEx(key.handle(), name.toUtf8().constData(), REG_DWORD, bytes.data(), 4);
     return S_OK;
 }
 
@@ -156,8 +156,8 @@ HRESULT Quillet::get_KeyRegistryString(const QString & /*key: always HKEY_LOCAL_
     HKEY opened = nullptr;
     if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, subKey.toUtf8().constData(), KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
         return S_OK; // no key: no result
-    const settings::KeyGuard key(opened);
-    return queryString(key.get(), name.toUtf8(), value) ? S_OK : E_INVALIDARG;
+    const tavrelo::registry::RegKey key(opened);
+    return queryString(key.handle(), name.toUtf8(), value) ? S_OK : E_INVALIDARG;
 }
 
 } // namespace tavrelo::helpers

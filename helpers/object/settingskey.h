@@ -4,7 +4,7 @@
 // HKEY_LOCAL_MACHINE for a scope below 1 and HKEY_CURRENT_USER otherwise. Shared by the settings
 // members and the window placement.
 
-#include "registry/winreg.h"
+#include "registry/regkey.h"
 
 #include <QString>
 
@@ -16,27 +16,10 @@ inline constexpr int kScopeMachine = 0;
 inline constexpr int kScopeUserOnly = 1;
 inline constexpr int kScopeUserThenMachine = 2;
 
-// Both return null when the key cannot be opened (or created); the caller closes the key.
+// Both return null when the key cannot be opened (or created); the caller closes the key, best
+// by handing it to a tavrelo::registry::RegKey.
 tavrelo::registry::HKEY openModuleKeyForReading(int scope, const QString &module);
 tavrelo::registry::HKEY openModuleKeyForWriting(int scope, const QString &module);
-
-// Closes the key when it goes out of scope.
-class KeyGuard final {
-public:
-    explicit KeyGuard(tavrelo::registry::HKEY key) : m_key(key) {}
-    ~KeyGuard()
-    {
-        if (m_key)
-            tavrelo::registry::RegCloseKey(m_key);
-    }
-    KeyGuard(const KeyGuard &) = delete;
-    KeyGuard &operator=(const KeyGuard &) = delete;
-    tavrelo::registry::HKEY get() const { return m_key; }
-    explicit operator bool() const { return m_key != nullptr; }
-
-private:
-    tavrelo::registry::HKEY m_key;
-};
 
 } // namespace settings
 

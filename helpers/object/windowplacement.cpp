@@ -164,7 +164,7 @@ HRESULT Quillet::SaveWindowPos(const QString &module, const QString &name, const
     HWND window = nullptr;
     if (FAILED(findHostWindow(windowClass, &window)) || !window)
         return S_OK;
-    const settings::KeyGuard key(settings::openModuleKeyForWriting(settings::kScopeUserOnly, module));
+    const tavrelo::registry::RegKey key(settings::openModuleKeyForWriting(settings::kScopeUserOnly, module));
     if (!key)
         return S_OK;
 
@@ -188,7 +188,7 @@ HRESULT Quillet::SaveWindowPos(const QString &module, const QString &name, const
     record[kRight] = normal.x() + normal.width();
     record[kBottom] = normal.y() + normal.height();
     const Bytes bytes = encode(record);
-    RegSetValueEx(key.get(), name.toUtf8().constData(), REG_BINARY, bytes.data(), kPlacementSize);
+    RegSetValueEx(key.handle(), name.toUtf8().constData(), REG_BINARY, bytes.data(), kPlacementSize);
     return S_OK;
 }
 
@@ -203,8 +203,8 @@ HRESULT Quillet::RestoreWindowPos(const QString &module, const QString &name, co
     }
     Record record{};
     {
-        const settings::KeyGuard key(settings::openModuleKeyForReading(settings::kScopeUserOnly, module));
-        if (!key || !readPlacement(key.get(), name, &record)) {
+        const tavrelo::registry::RegKey key(settings::openModuleKeyForReading(settings::kScopeUserOnly, module));
+        if (!key || !readPlacement(key.handle(), name, &record)) {
             restoreFallback(window);
             return S_OK;
         }

@@ -16,6 +16,8 @@ namespace tavrelo::registry {
 class RegKey final {
 public:
     RegKey() = default;
+    // Takes over a key opened elsewhere (null for none).
+    explicit RegKey(HKEY owned) : m_key(owned) {}
     ~RegKey();
     RegKey(RegKey &&other) noexcept;
     RegKey &operator=(RegKey &&other) noexcept;
@@ -28,6 +30,7 @@ public:
     static LONG create(HKEY parent, const QString &path, RegKey *key);
 
     HKEY handle() const { return m_key; }
+    explicit operator bool() const { return m_key != nullptr; }
 
     // A string value (REG_EXPAND_SZ expanded); none when missing or of another type.
     std::optional<QString> string(const QString &name = {}) const;

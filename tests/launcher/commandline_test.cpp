@@ -2,7 +2,7 @@
 // the result split back into a program and its arguments, and the viewer's address.
 
 #include "shell/commandline.h"
-#include "viewerprocess.h"
+#include "launcher/viewerprocess.h"
 
 #include "launchertest.h"
 

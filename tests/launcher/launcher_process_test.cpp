@@ -2,8 +2,8 @@
 // user-interface test files, on the off-screen platform. The program registered for HTML
 // Applications is the fake viewer, which writes down how it was started.
 
-#include "launcherstrings.h"
-#include "splashwindow.h"
+#include "launcher/launcherstrings.h"
+#include "launcher/splashwindow.h"
 
 #include "support/registryprobe.h"
 #include "launchertest.h"

@@ -4,7 +4,7 @@
 
 #include "shell/commandline.h"
 #include "shell/htahandler.h"
-#include "viewerprocess.h"
+#include "launcher/viewerprocess.h"
 
 #include "support/registryprobe.h"
 #include "launchertest.h"

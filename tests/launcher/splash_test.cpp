@@ -1,7 +1,7 @@
 // The splash window on the off-screen platform: where it goes, what it paints over its picture,
 // the artwork it is made of, and the ways it closes.
 
-#include "splashwindow.h"
+#include "launcher/splashwindow.h"
 
 #include "launchertest.h"
 #include "support/widgetapplication.h"

@@ -2,6 +2,7 @@
 // under HKLM) and tests. Modelled on the Windows "reg" command.
 
 #include "registry/hive.h"
+#include "registry/regkey.h"
 #include "registry/winreg.h"
 
 #include <QCommandLineParser>
@@ -158,23 +159,15 @@ void check(LONG error, const std::string &what)
         throw Failure{1, what + ": " + describeError(error)};
 }
 
-// An open key that closes itself.
-class OpenKey final {
-public:
-    OpenKey(const KeyName &name, REGSAM access, bool create)
-    {
-        const LONG error = create ? RegCreateKeyEx(name.root->handle, name.path.c_str(), access, &m_key)
-                                  : RegOpenKeyEx(name.root->handle, name.path.c_str(), access, &m_key);
-        check(error, name.display());
-    }
-    ~OpenKey() { RegCloseKey(m_key); }
-    OpenKey(const OpenKey &) = delete;
-    OpenKey &operator=(const OpenKey &) = delete;
-    HKEY get() const { return m_key; }
-
-private:
-    HKEY m_key = nullptr;
-};
+// Opens (or makes) the named key, or fails naming it and the reason.
+RegKey openKey(const KeyName &name, REGSAM access, bool create)
+{
+    RegKey key;
+    const QString path = QString::fromStdString(name.path);
+    check(create ? RegKey::create(name.root->handle, path, &key) : RegKey::open(name.root->handle, path, access, &key),
+          name.display());
+    return key;
+}
 
 const char *typeName(DWORD type)
 {
@@ -264,9 +257,9 @@ void printValue(const Value &value)
 
 void query(const KeyName &name, const Options &options)
 {
-    const OpenKey key(name, KEY_READ, false);
+    const RegKey key = openKey(name, KEY_READ, false);
     if (options.valueName) {
-        for (const Value &value : readValues(key.get())) {
+        for (const Value &value : readValues(key.handle())) {
             if (sameName(value.name, *options.valueName)) {
                 std::printf("%s\n", name.display().c_str());
                 printValue(value);
@@ -276,10 +269,10 @@ void query(const KeyName &name, const Options &options)
         throw Failure{1, "the value \"" + *options.valueName + "\" was not found in " + name.display() + "."};
     }
     std::printf("%s\n", name.display().c_str());
-    for (const Value &value : readValues(key.get()))
+    for (const Value &value : readValues(key.handle()))
         printValue(value);
     std::printf("\n");
-    for (const std::string &subkey : readSubkeys(key.get())) {
+    for (const std::string &subkey : readSubkeys(key.handle())) {
         if (options.recursive)
             query(child(name, subkey), options);
         else
@@ -335,10 +328,10 @@ void add(const KeyName &name, const Options &options)
     std::string data = parseData(*type, options.data.value_or(*type == REG_DWORD ? "0" : ""));
     if (*type == REG_SZ || *type == REG_EXPAND_SZ)
         data += '\0';
-    const OpenKey key(name, KEY_WRITE, true);
+    const RegKey key = openKey(name, KEY_WRITE, true);
     if (!options.valueName)
         return;
-    check(RegSetValueEx(key.get(), options.valueName->c_str(), *type, reinterpret_cast<const BYTE *>(data.data()),
+    check(RegSetValueEx(key.handle(), options.valueName->c_str(), *type, reinterpret_cast<const BYTE *>(data.data()),
                         static_cast<DWORD>(data.size())),
           name.display());
 }
@@ -346,13 +339,13 @@ void add(const KeyName &name, const Options &options)
 void remove(const KeyName &name, const Options &options)
 {
     if (options.valueName) {
-        const OpenKey key(name, KEY_WRITE, false);
-        check(RegDeleteValue(key.get(), options.valueName->c_str()),
+        const RegKey key = openKey(name, KEY_WRITE, false);
+        check(RegDeleteValue(key.handle(), options.valueName->c_str()),
               name.display() + (options.valueName->empty() ? " (Default)" : "\\" + *options.valueName));
     } else if (options.allValues) {
-        const OpenKey key(name, KEY_READ | KEY_WRITE, false);
-        for (const Value &value : readValues(key.get()))
-            check(RegDeleteValue(key.get(), value.name.c_str()), name.display());
+        const RegKey key = openKey(name, KEY_READ | KEY_WRITE, false);
+        for (const Value &value : readValues(key.handle()))
+            check(RegDeleteValue(key.handle(), value.name.c_str()), name.display());
     } else {
         if (name.path.empty())
             throw Failure{2, "a whole root cannot be deleted."};
@@ -362,11 +355,11 @@ void remove(const KeyName &name, const Options &options)
 
 void copyTree(const KeyName &name, Hive &hive)
 {
-    const OpenKey key(name, KEY_READ, false);
+    const RegKey key = openKey(name, KEY_READ, false);
     Key &target = hive.create(splitKeyPath(name.display()));
-    for (Value &value : readValues(key.get()))
+    for (Value &value : readValues(key.handle()))
         target.setValue(value.name, value.type, std::move(value.data));
-    for (const std::string &subkey : readSubkeys(key.get()))
+    for (const std::string &subkey : readSubkeys(key.handle()))
         copyTree(child(name, subkey), hive);
 }
 
