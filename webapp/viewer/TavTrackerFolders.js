@@ -20,6 +20,18 @@ var cnNameDialogHeight = 140;
 
 // ---- Shared steps --------------------------------------------------------------------------------
 
+// The move dialog over the folder tree as shown, for fragments or a folder of the folder sSource:
+// its answer (oFolder, the destination, and bMakeCopy), or nothing when it was cancelled.
+function fnShowMoveDialog(nDialogMode, sSource)
+{
+    return window.showModalDialog("ktMoveToFolder.htm", {
+        XMLbase: goBase,
+        TreeHTML: fnGetTreeHolder().innerHTML,
+        nDialogMode: nDialogMode,
+        sourceFolder: sSource,
+    }, "help:no; resizable:no; status:no;");
+}
+
 // Runs one change of the open collection under the change protocol. fnChange() changes goBase
 // and returns true, or returns false after telling the user why it gives up; an error it throws
 // gives up silently. The protocol's result; ktfFailure when nothing was saved. The lock is
@@ -241,12 +253,7 @@ function fnMoveFolder()
             return;
         }
         var sSource = oItem.getAttribute("UIN");
-        var oChoice = window.showModalDialog("ktMoveToFolder.htm", {
-            XMLbase: goBase,
-            TreeHTML: fnGetTreeHolder().innerHTML,
-            nDialogMode: cmtfFolderMove,
-            sourceFolder: sSource,
-        }, "help:no; resizable:no; status:no;");
+        var oChoice = fnShowMoveDialog(cmtfFolderMove, sSource);
         if (!oChoice || oChoice.oFolder === undefined || oChoice.oFolder === null)
             return;
         var sDestination = String(oChoice.oFolder);

@@ -348,12 +348,7 @@ function fnMoveFragments(aUINs)
         } catch (e) {
             sSource = String(goCurrentFolderUIN);
         }
-        var oChoice = window.showModalDialog("ktMoveToFolder.htm", {
-            XMLbase: goBase,
-            TreeHTML: fnGetTreeHolder().innerHTML,
-            nDialogMode: cmtfFragmentMove,
-            sourceFolder: sSource,
-        }, "help:no; resizable:no; status:no;");
+        var oChoice = fnShowMoveDialog(cmtfFragmentMove, sSource);
         if (!oChoice || oChoice.oFolder === undefined || oChoice.oFolder === null || oChoice.oFolder === "")
             return;
         var sDestination = String(oChoice.oFolder), bCopy = !!oChoice.bMakeCopy;
