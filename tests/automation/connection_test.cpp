@@ -1,6 +1,7 @@
 // Event connections: sinks called in connection order, stable cookies, and sinks that connect and
 // disconnect while an event is being raised.
 
+#include "automation/comobject.h"
 #include "automation/connection.h"
 
 #include <gtest/gtest.h>
@@ -75,14 +76,9 @@ private:
 };
 
 // The object that raises the events; counts the references the point hands it.
-class Owner final : public IConnectionPointContainer {
+class Owner final : public StaticComObject<ComInterface<IConnectionPointContainer, IID_IConnectionPointContainer>> {
 public:
-    HRESULT QueryInterface(const IID &, void **) override { return E_NOINTERFACE; }
-    ULONG AddRef() override { return ++references; }
-    ULONG Release() override { return --references; }
     HRESULT FindConnectionPoint(const IID &, IConnectionPoint **) override { return E_NOTIMPL; }
-
-    ULONG references = 1;
 };
 
 class Connections : public testing::Test {
@@ -200,13 +196,13 @@ TEST_F(Connections, aSinkMustAnswerTheEventInterfaceOrIDispatch)
 TEST_F(Connections, thePointIsPartOfItsOwner)
 {
     EXPECT_EQ(point.AddRef(), 2u);
-    EXPECT_EQ(owner.references, 2u);
+    EXPECT_EQ(owner.references(), 2u);
     point.Release();
 
     IConnectionPointContainer *container = nullptr;
     ASSERT_EQ(point.GetConnectionPointContainer(&container), S_OK);
     EXPECT_EQ(container, &owner);
-    EXPECT_EQ(owner.references, 2u);
+    EXPECT_EQ(owner.references(), 2u);
     container->Release();
 
     IID iid;
@@ -219,7 +215,7 @@ TEST_F(Connections, thePointIsPartOfItsOwner)
     point.Release();
     EXPECT_EQ(point.QueryInterface(IID_IDispatch, &object), E_NOINTERFACE);
     EXPECT_EQ(object, nullptr);
-    EXPECT_EQ(owner.references, 1u);
+    EXPECT_EQ(owner.references(), 1u);
 }
 
 TEST_F(Connections, disconnectingAllReleasesEverySinkAndKeepsCookiesUnique)

@@ -3,6 +3,7 @@
 #include "automation/dispatch.h"
 
 #include "registry/winreg.h"
+#include "support/stackdispatch.h"
 
 #include <QSet>
 
@@ -28,23 +29,13 @@ Variant converted(const Variant &source, VARTYPE type, HRESULT expected = S_OK)
 QString str(const char *text) { return QString::fromUtf8(text); }
 
 // A do-nothing object, to see object references pass through conversions.
-class Dummy final : public IDispatch {
+class Dummy final : public StackDispatch<IDispatch> {
 public:
-    HRESULT QueryInterface(const IID &, void **) override { return E_NOINTERFACE; }
-    ULONG AddRef() override { return ++references; }
-    ULONG Release() override { return --references; }
-    HRESULT GetTypeInfoCount(std::uint32_t *) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(std::uint32_t, LCID, std::shared_ptr<const tavrelo::automation::TypeInfo> *) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT GetIDsOfNames(const IID &, const QStringList &, LCID, DISPID *) override { return E_NOTIMPL; }
     HRESULT Invoke(DISPID, const IID &, LCID, std::uint16_t, DispParams &, Variant *, ExcepInfo *,
                    std::uint32_t *) override
     {
         return E_NOTIMPL;
     }
-    ULONG references = 1;
 };
 
 }
@@ -81,14 +72,14 @@ TEST(Variant, holdsAReferenceOfItsObject)
     {
         const Variant value{ComPtr<IDispatch>(&object)};
         const Variant copy = value;
-        EXPECT_EQ(object.references, 3u);
+        EXPECT_EQ(object.references(), 3u);
         EXPECT_EQ(copy.toDispatch().get(), &object);
         EXPECT_EQ(copy, value);
         Variant dispatch;
         EXPECT_EQ(VariantChangeType(&dispatch, value, VT_DISPATCH), S_OK);
         EXPECT_EQ(dispatch.toDispatch().get(), &object);
     }
-    EXPECT_EQ(object.references, 1u);
+    EXPECT_EQ(object.references(), 1u);
 }
 
 TEST(VariantChangeType, doublesToIntegersRoundHalfToEven)
