@@ -154,6 +154,13 @@ QRect pullOntoWorkArea(const Record &record, const QSize &workArea)
             std::clamp(boundCoordinate(bottom - top), 0, QWIDGETSIZE_MAX)};
 }
 
+// Wayland lets a client neither read nor set where its windows are: only their size and state
+// are the window's own there.
+bool platformKnowsPositions()
+{
+    return !QGuiApplication::platformName().startsWith(u"wayland");
+}
+
 } // namespace
 
 HRESULT Quillet::SaveWindowPos(const QString &module, const QString &name, const QString &windowClass)
@@ -177,6 +184,13 @@ HRESULT Quillet::SaveWindowPos(const QString &module, const QString &name, const
         const QRect restored = window->normalGeometry();
         if (restored.isValid())
             normal = restored;
+    }
+    // Where the platform cannot tell the position, the one stored before stays: a position that
+    // was never read is never written.
+    if (!platformKnowsPositions()) {
+        Record stored{};
+        const tavrelo::registry::RegKey readable(settings::openModuleKeyForReading(settings::kScopeUserOnly, module));
+        normal.moveTo(readable && readPlacement(readable.handle(), name, &stored) ? QPoint(stored[kLeft], stored[kTop]) : QPoint(0, 0));
     }
     Record record{};
     record[kLength] = static_cast<std::int32_t>(kPlacementSize);

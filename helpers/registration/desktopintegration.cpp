@@ -23,6 +23,9 @@ constexpr const char *kDesktopFile = "tavrelo-clipvane.desktop";
 constexpr const char *kMimeFile = "tavrelo-clipvane.xml";
 constexpr const char *kMimeType = "application/x-tavrelo-clipvane";
 constexpr const char *kAppIcon = "tavrelo-clipvane";
+// The class (X11) and app id (Wayland) of every window of ours, as the programs set it
+// (shell/desktopidentity.h): a dock matches the windows to this entry by it.
+constexpr const char *kWindowClass = "tavrelo-clipvane";
 constexpr const char *kFileIcon = "application-x-tavrelo-clipvane";
 constexpr int kIconSizes[] = {16, 32};
 constexpr int kToolMs = 30000;
@@ -109,8 +112,9 @@ QString desktopEntry(const QString &launcher)
                           "Icon=%2\n"
                           "Terminal=false\n"
                           "Categories=Utility;\n"
-                          "MimeType=%3;\n")
-        .arg(execLine(launcher), QLatin1String(kAppIcon), QLatin1String(kMimeType));
+                          "MimeType=%3;\n"
+                          "StartupWMClass=%4\n")
+        .arg(execLine(launcher), QLatin1String(kAppIcon), QLatin1String(kMimeType), QLatin1String(kWindowClass));
 }
 
 QByteArray mimeInfo()

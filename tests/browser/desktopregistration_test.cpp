@@ -267,6 +267,7 @@ TEST_F(DesktopRegistration, writesTheManifestsDesktopEntryFileTypeAndIconsAndRem
     EXPECT_TRUE(entry.startsWith("[Desktop Entry]\n"));
     EXPECT_EQ(desktopValue(entry, str("MimeType")), str("application/x-tavrelo-clipvane;"));
     EXPECT_EQ(desktopValue(entry, str("Icon")), str("tavrelo-clipvane"));
+    EXPECT_EQ(desktopValue(entry, str("StartupWMClass")), str("tavrelo-clipvane")) << "the windows' class";
     EXPECT_TRUE(readAll(mimeFile()).contains("<glob pattern=\"*.t-q\"/>"));
     for (const QString &icon : iconFiles())
         EXPECT_TRUE(readAll(icon).startsWith("\x89PNG\r\n\x1a\n")) << icon.toStdString();

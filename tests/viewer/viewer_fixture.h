@@ -66,6 +66,7 @@ protected:
         environment.insert(str("TAVRELO_AUTOMATION"), m_home.filePath(str("answers.jsonl")));
         environment.insert(str("TAVRELO_AUTOMATION_LOG"), m_home.filePath(str("requests.jsonl")));
         environment.insert(str("QTWEBENGINE_REMOTE_DEBUGGING"), QStringLiteral("127.0.0.1:%1").arg(devToolsPort));
+        environment.insert(m_extraEnvironment);
         return environment;
     }
 
@@ -171,6 +172,7 @@ protected:
 
     ScratchRegistry m_registry;
     ScratchRuntime m_runtime;
+    QProcessEnvironment m_extraEnvironment; // what a test adds for the programs it starts
     QTemporaryDir m_home, m_files;
     quint16 m_devToolsPort = 0;
     std::unique_ptr<DevToolsPage> m_devTools;
