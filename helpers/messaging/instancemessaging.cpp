@@ -68,6 +68,9 @@ FileOpenOutcome requestFileOpen(const QByteArray &text)
     if (viewer.isEmpty())
         return outcome;
     outcome.found = true;
+    // The desktop's token for this start lets the viewer come to the front on Wayland.
+    if (const QByteArray token = qgetenv("XDG_ACTIVATION_TOKEN"); !token.isEmpty() && token.size() <= kMaxTokenBytes)
+        ipc::sendRecord(viewer, QString(), kActivationTag, token, kSendTimeoutMs);
     outcome.delivered = ipc::sendRecord(viewer, QString(), 0, openRecord(text), kSendTimeoutMs) ==
                         ipc::SendResult::Accepted;
     return outcome;

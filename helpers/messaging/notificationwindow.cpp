@@ -4,6 +4,8 @@
 #include <QLoggingCategory>
 #include <QWidget>
 
+#include <utility>
+
 Q_LOGGING_CATEGORY(lcMessaging, "tavrelo.helpers.messaging")
 
 namespace tavrelo::messaging {
@@ -24,8 +26,13 @@ bool isWindowEnabled(QWidget *window)
     return !modal || modal->window() == window->window();
 }
 
-void bringToFront(QWidget *window)
+// On Wayland a window takes the focus only with an activation token of the desktop's: Qt's
+// Wayland platform presents the one in XDG_ACTIVATION_TOKEN when the window asks to be
+// activated, and removes it. A desktop that refuses it marks the window as wanting attention.
+void bringToFront(QWidget *window, const QByteArray &activationToken)
 {
+    if (!activationToken.isEmpty() && QGuiApplication::platformName().startsWith(u"wayland"))
+        qputenv("XDG_ACTIVATION_TOKEN", activationToken);
     if (window->isMinimized())
         window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
     window->show();
@@ -61,7 +68,11 @@ NotificationWindow::NotificationWindow(std::unique_ptr<NotificationOwner> owner)
         return;
     }
     m_endpoint->setWindowProperty(kMainWindowProperty, 0);
-    m_endpoint->setRecordHandler([this](const tavrelo::ipc::EndpointId &sender, std::uint32_t, const QByteArray &data) {
+    m_endpoint->setRecordHandler([this](const tavrelo::ipc::EndpointId &sender, std::uint32_t tag, const QByteArray &data) {
+        if (tag == kActivationTag && !m_closing && data.size() <= kMaxTokenBytes) {
+            m_activationToken = data; // for the file-open request that follows
+            return true;
+        }
         return receive(sender, data);
     });
     m_endpoint->setMessageHandler(
@@ -184,7 +195,7 @@ bool NotificationWindow::actOnOpen(Queued &queued)
         } else {
             queued.event = isWindowEnabled(window) ? NotificationOwner::Event::FileOpenRequest
                                                    : NotificationOwner::Event::Busy;
-            bringToFront(window);
+            bringToFront(window, std::exchange(m_activationToken, QByteArray()));
         }
     }
     const bool done = pageCanRunHandlers();

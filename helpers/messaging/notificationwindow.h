@@ -89,6 +89,7 @@ private:
     QByteArray m_changePath;
     std::int32_t m_changeFolderId = -1;
     QByteArray m_openPath;
+    QByteArray m_activationToken; // the desktop's token of the latest file-open request, until used
 };
 
 // Holds the notification mutex for its lifetime, if it could be taken. Nothing waits for another

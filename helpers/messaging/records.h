@@ -33,6 +33,11 @@ inline constexpr qsizetype kOpenRecordSize = 532;
 inline constexpr qsizetype kMaxPathBytes = 520;
 inline constexpr std::uint32_t kChangeTag = 0x5257434E; // "NCWR"
 inline constexpr std::uint32_t kOpenTag = 0x5257464F;   // "OFWR"
+// A file-open request may come after a record of this tag that carries the requester's activation
+// token (XDG_ACTIVATION_TOKEN, at most kMaxTokenBytes): on Wayland the viewer takes the focus with
+// it. A viewer that does not know the tag refuses the record; the request itself is the same.
+inline constexpr std::uint32_t kActivationTag = 0x56544341; // "ACTV"
+inline constexpr qsizetype kMaxTokenBytes = 4096;
 
 // `text` as UTF-8, cut to at most `limit` bytes without splitting a character.
 QByteArray cutUtf8(const QString &text, qsizetype limit);
