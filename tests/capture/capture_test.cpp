@@ -3,7 +3,7 @@
 // viewer opens it for its own list. Each case reads the outcome from outside: the host's exit
 // status, the collection file, the settings and the log of message boxes.
 
-#include "viewer_fixture.h"
+#include "support/viewerfixture.h"
 
 #include <QRegularExpression>
 

@@ -7,7 +7,7 @@
 // fragment and every change is in the file once with identifiers of their own, the file is well
 // formed, and no process or window is left.
 
-#include "viewer_fixture.h"
+#include "support/viewerfixture.h"
 
 #include <QDateTime>
 #include "sync/namedlock.h"

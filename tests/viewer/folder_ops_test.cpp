@@ -3,7 +3,7 @@
 // questions through the user-interface test file, and read the result back from the folder tree
 // (folder_probe.js), the log of user-interface requests and the saved collection file.
 
-#include "viewer_fixture.h"
+#include "support/viewerfixture.h"
 
 #include <QSet>
 #include <QXmlStreamReader>

@@ -3,7 +3,7 @@
 // The fragment list's test collection and fixture: the viewer started on a collection of known
 // folders and fragments, with list_probe.js loaded into its main page.
 
-#include "viewer_fixture.h"
+#include "support/viewerfixture.h"
 
 #include <QFile>
 #include <QtEndian>

@@ -4,7 +4,7 @@
 // pages, the settings in the registry, the collection files on disk, and file-open requests sent
 // to it as another start of Clipvane would.
 
-#include "viewer_fixture.h"
+#include "support/viewerfixture.h"
 
 #include "ipc/endpoint.h"
 
