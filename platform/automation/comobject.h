@@ -60,6 +60,7 @@ public:
             delete this;
         return left;
     }
+    ULONG references() const { return m_references; }
 
 protected:
     ComObject() = default;

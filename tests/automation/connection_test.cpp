@@ -16,7 +16,7 @@ namespace {
 const IID kEvents{0x1C7E2B90, 0x3A44, 0x4F6B, 0xA1, 0x0D, 0x6C, 0x5B, 0x2E, 0x11, 0x90, 0x01};
 
 // A sink that writes each event it gets into a shared log and may act while it is called.
-class Sink final : public IDispatch {
+class Sink final : public ComObject<ComInterface<IDispatch, IID_IDispatch, kEvents>> {
 public:
     enum class Answers { Both, EventsOnly, Neither };
 
@@ -26,25 +26,15 @@ public:
     }
     ~Sink() { m_log->append(m_name + QStringLiteral(" destroyed")); }
 
+    // Writes down every query; answers the events' interface and IDispatch as it was told to.
     HRESULT QueryInterface(const IID &iid, void **object) override
     {
-        *object = nullptr;
         queried.append(iid);
-        const bool answers = iid == IID_IUnknown || (iid == kEvents && m_answers != Answers::Neither) ||
-                             (iid == IID_IDispatch && m_answers == Answers::Both);
-        if (!answers)
+        if ((iid == kEvents && m_answers == Answers::Neither) || (iid == IID_IDispatch && m_answers != Answers::Both)) {
+            *object = nullptr;
             return E_NOINTERFACE;
-        *object = static_cast<IDispatch *>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++references; }
-    ULONG Release() override
-    {
-        const ULONG left = --references;
-        if (left == 0)
-            delete this;
-        return left;
+        }
+        return ComObject::QueryInterface(iid, object);
     }
     HRESULT GetTypeInfoCount(std::uint32_t *) override { return E_NOTIMPL; }
     HRESULT GetTypeInfo(std::uint32_t, LCID, std::shared_ptr<const tavrelo::automation::TypeInfo> *) override
@@ -65,7 +55,6 @@ public:
         return E_FAIL; // results of sinks are ignored
     }
 
-    ULONG references = 1;
     QList<IID> queried;
     std::function<void()> onCall;
 
@@ -173,7 +162,7 @@ TEST_F(Connections, aSinkMustAnswerTheEventInterfaceOrIDispatch)
     std::uint32_t cookie = 0;
     ASSERT_EQ(point.Advise(both, &cookie), S_OK);
     EXPECT_EQ(both->queried.value(0), kEvents) << "the event interface is asked for first";
-    EXPECT_EQ(both->references, 2u);
+    EXPECT_EQ(both->references(), 2u);
 
     auto *eventsOnly = new Sink(&log, QStringLiteral("events"), Sink::Answers::EventsOnly);
     EXPECT_EQ(point.Advise(eventsOnly, &cookie), S_OK);
@@ -184,7 +173,7 @@ TEST_F(Connections, aSinkMustAnswerTheEventInterfaceOrIDispatch)
     EXPECT_EQ(point.Advise(neither, &cookie), CONNECT_E_CANNOTCONNECT);
     EXPECT_EQ(cookie, 0u);
     EXPECT_EQ(neither->queried, (QList<IID>{kEvents, IID_IDispatch}));
-    EXPECT_EQ(neither->references, 1u) << "no reference kept";
+    EXPECT_EQ(neither->references(), 1u) << "no reference kept";
     EXPECT_EQ(point.Advise(nullptr, &cookie), E_POINTER);
 
     EXPECT_EQ(raised(3), list({"both:3", "events:3"}));
