@@ -13,20 +13,18 @@ namespace {
 
 // What script may pass as a document: a page document, one whose address cannot be read, or
 // some other object that is no document at all (but knows an address all the same).
-class TestObject final : public StackDispatch<IHTMLDocument2> {
+class TestObject final : public StackDispatch<IHTMLDocument2, IID_IHTMLDocument2> {
 public:
     enum Kind { Document, Unreadable, NotADocument };
     TestObject(Kind kind, QString url) : m_kind(kind), m_url(std::move(url)) {}
 
     HRESULT QueryInterface(const IID &iid, void **object) override
     {
-        if (iid == IID_IUnknown || iid == IID_IDispatch || (iid == IID_IHTMLDocument2 && m_kind != NotADocument)) {
-            *object = static_cast<IHTMLDocument2 *>(this);
-            AddRef();
-            return S_OK;
+        if (iid == IID_IHTMLDocument2 && m_kind == NotADocument) {
+            *object = nullptr;
+            return E_NOINTERFACE;
         }
-        *object = nullptr;
-        return E_NOINTERFACE;
+        return StackDispatch::QueryInterface(iid, object);
     }
     HRESULT Invoke(DISPID, const IID &, LCID, std::uint16_t, DispParams &, Variant *, ExcepInfo *,
                    std::uint32_t *) override
