@@ -79,42 +79,6 @@ window.bench = (() => {
 })(), true
 )JS";
 
-// The functions that took the most time of a sampled profile (Profiler.stop's), by self time.
-void printProfile(const QJsonObject &profile, int rows)
-{
-    QHash<QString, double> selfMs;
-    const QJsonArray nodes = profile.value(QStringLiteral("nodes")).toArray();
-    const QJsonArray deltas = profile.value(QStringLiteral("timeDeltas")).toArray();
-    const QJsonArray samples = profile.value(QStringLiteral("samples")).toArray();
-    QHash<int, QString> nameOf;
-    for (const QJsonValue &node : nodes) {
-        const QJsonObject frame = node.toObject().value(QStringLiteral("callFrame")).toObject();
-        QString name = frame.value(QStringLiteral("functionName")).toString();
-        const QString url = frame.value(QStringLiteral("url")).toString().section(u'/', -1);
-        nameOf.insert(node.toObject().value(QStringLiteral("id")).toInt(),
-                      (name.isEmpty() ? QStringLiteral("(anonymous)") : name) + (url.isEmpty() ? QString() : u' ' + url));
-    }
-    double total = 0;
-    for (qsizetype i = 0; i < samples.size() && i < deltas.size(); ++i) {
-        const double ms = deltas.at(i).toDouble() / 1000.0;
-        selfMs[nameOf.value(samples.at(i).toInt())] += ms;
-        total += ms;
-    }
-    QList<std::pair<double, QString>> sorted;
-    for (auto it = selfMs.cbegin(); it != selfMs.cend(); ++it)
-        sorted.append({it.value(), it.key()});
-    std::sort(sorted.begin(), sorted.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
-    std::printf("profile of the first search, by self time (%.0f ms sampled):\n", total);
-    for (qsizetype i = 0; i < sorted.size() && i < rows; ++i)
-        std::printf("  %5.1f %%  %8.1f ms  %s\n", 100.0 * sorted[i].first / total, sorted[i].first, qPrintable(sorted[i].second));
-}
-
-double heapMiB(DevToolsPage &viewer)
-{
-    viewer.call(QStringLiteral("HeapProfiler.collectGarbage"), {}, 600000);
-    return viewer.call(QStringLiteral("Runtime.getHeapUsage"), {}).value(QStringLiteral("usedSize")).toDouble() / (1024.0 * 1024.0);
-}
-
 }
 
 int main(int argc, char *argv[])
@@ -150,15 +114,15 @@ int main(int argc, char *argv[])
     constexpr int kLongMs = 1200000;
     const auto figures = [&](const char *call) { return viewer.evaluate(QStringLiteral("bench.%1()").arg(QLatin1String(call)), kLongMs); };
     const double reference = figures("emptyFolder").toDouble();
-    const double heapBefore = heapMiB(viewer);
+    const double heapBefore = benchworld::heapMiB(viewer);
     if (options.isSet(profile)) {
         viewer.call(QStringLiteral("Profiler.enable"), {});
         viewer.call(QStringLiteral("Profiler.start"), {});
     }
     const QJsonObject first = figures("first").toObject();
     if (options.isSet(profile))
-        printProfile(viewer.call(QStringLiteral("Profiler.stop"), {}, kLongMs).value(QStringLiteral("profile")).toObject(), 15);
-    const double heapWithIndex = (figures("end"), heapMiB(viewer));
+        benchworld::printProfile("the first search", viewer.call(QStringLiteral("Profiler.stop"), {}, kLongMs).value(QStringLiteral("profile")).toObject(), 15);
+    const double heapWithIndex = (figures("end"), benchworld::heapMiB(viewer));
     const double indexChars = figures("indexChars").toDouble();
     const double rare = figures("rare").toDouble();
     const QJsonObject everything = figures("everything").toObject();

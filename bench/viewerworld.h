@@ -6,11 +6,15 @@
 #include "support/devtools.h"
 
 #include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QJsonArray>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTcpServer>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace benchworld {
@@ -62,6 +66,80 @@ inline bool attachViewer(DevToolsPage &viewer, const QString &fileName)
         return false;
     }, 1200000);
     return open && viewer.attach(QStringLiteral("/TavTracker.hta"));
+}
+
+// The functions that took the most time of a sampled profile (Profiler.stop's), by self time.
+inline void printProfile(const char *what, const QJsonObject &profile, int rows)
+{
+    QHash<QString, double> selfMs;
+    const QJsonArray nodes = profile.value(QStringLiteral("nodes")).toArray();
+    const QJsonArray deltas = profile.value(QStringLiteral("timeDeltas")).toArray();
+    const QJsonArray samples = profile.value(QStringLiteral("samples")).toArray();
+    QHash<int, QString> nameOf;
+    for (const QJsonValue &node : nodes) {
+        const QJsonObject frame = node.toObject().value(QStringLiteral("callFrame")).toObject();
+        QString name = frame.value(QStringLiteral("functionName")).toString();
+        const QString url = frame.value(QStringLiteral("url")).toString().section(u'/', -1);
+        nameOf.insert(node.toObject().value(QStringLiteral("id")).toInt(),
+                      (name.isEmpty() ? QStringLiteral("(anonymous)") : name) + (url.isEmpty() ? QString() : u' ' + url));
+    }
+    double total = 0;
+    for (qsizetype i = 0; i < samples.size() && i < deltas.size(); ++i) {
+        const double ms = deltas.at(i).toDouble() / 1000.0;
+        selfMs[nameOf.value(samples.at(i).toInt())] += ms;
+        total += ms;
+    }
+    QList<std::pair<double, QString>> sorted;
+    for (auto it = selfMs.cbegin(); it != selfMs.cend(); ++it)
+        sorted.append({it.value(), it.key()});
+    std::sort(sorted.begin(), sorted.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+    std::printf("profile of %s, by self time (%.0f ms sampled):\n", what, total);
+    for (qsizetype i = 0; i < sorted.size() && i < rows; ++i)
+        std::printf("  %5.1f %%  %8.1f ms  %s\n", 100.0 * sorted[i].first / total, sorted[i].first, qPrintable(sorted[i].second));
+}
+
+// The page's script heap after a garbage collection, in MiB.
+inline double heapMiB(DevToolsPage &viewer)
+{
+    viewer.call(QStringLiteral("HeapProfiler.collectGarbage"), {}, 600000);
+    return viewer.call(QStringLiteral("Runtime.getHeapUsage"), {}).value(QStringLiteral("usedSize")).toDouble() / (1024.0 * 1024.0);
+}
+
+// The resident memory of the hosts started in this world (by their runtime folder) and of all
+// their child processes, the engine's among them, in MiB.
+inline double residentMiB(const QTemporaryDir &scratch)
+{
+    const QByteArray runtime = "TAVRELO_RUNTIME_DIR=" + QFile::encodeName(scratch.filePath(QStringLiteral("runtime")));
+    const auto field = [](const QByteArray &status, const QByteArray &name) {
+        const qsizetype at = status.indexOf(QByteArray("\n" + name + ":"));
+        return at < 0 ? -1L : status.mid(at + name.size() + 2, 32).simplified().split(' ').first().toLong();
+    };
+    QHash<long, long> parentOf, kibOf;
+    QList<long> hosts;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const long pid = entry.toLong(&number);
+        if (!number)
+            continue;
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid)), environ(QStringLiteral("/proc/%1/environ").arg(pid)),
+            name(QStringLiteral("/proc/%1/comm").arg(pid));
+        if (!status.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = '\n' + status.readAll();
+        parentOf.insert(pid, field(text, "PPid"));
+        kibOf.insert(pid, std::max(0L, field(text, "VmRSS")));
+        if (name.open(QIODevice::ReadOnly) && name.readAll().trimmed() == "htahost" && environ.open(QIODevice::ReadOnly) &&
+            environ.readAll().split('\0').contains(runtime))
+            hosts.append(pid);
+    }
+    long kib = 0;
+    for (auto it = kibOf.cbegin(); it != kibOf.cend(); ++it)
+        for (long pid = it.key(); pid > 1; pid = parentOf.value(pid, 0))
+            if (hosts.contains(pid)) {
+                kib += it.value();
+                break;
+            }
+    return double(kib) / 1024.0;
 }
 
 }

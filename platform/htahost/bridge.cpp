@@ -8,6 +8,7 @@
 #include "printing.h"
 #include "resaddress.h"
 #include "userrequests.h"
+#include "xmlprolog.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -165,11 +166,19 @@ const QHash<QString, Handler> &handlers()
          [](const Call &c) {
              // The identity now, the text with the next call: as plain text, which reaches the
              // page faster than a JSON string would.
+             // Asked for as a document, it also tells whether the engine may parse it as one
+             // (file.document) and what its declaration says.
              FileRead read;
              if (const CallResult failed = readFile(c.value("path").toString(), &read); FAILED(failed.hr))
                  return c.reply(failed);
-             c.reply({QJsonObject{{QStringLiteral("identity"), read.identity},
-                                  {QStringLiteral("content"), c.page->holdRead(std::move(read.utf8))}}});
+             QJsonObject answer{{QStringLiteral("identity"), read.identity}};
+             if (c.value("document").toBool()) {
+                 const XmlProlog prolog = readXmlProlog(read.utf8);
+                 answer.insert(QStringLiteral("document"), prolog.plain);
+                 answer.insert(QStringLiteral("declaration"), prolog.declaration);
+             }
+             answer.insert(QStringLiteral("content"), c.page->holdRead(std::move(read.utf8)));
+             c.reply({answer});
          }},
         {QStringLiteral("file.content"),
          [](const Call &c) {
@@ -302,6 +311,14 @@ void handleBridgeRequest(QWebEngineUrlRequestJob *job)
             else if (pending)
                 dispatch(page, method, *staged, pending);
         });
+        return;
+    }
+    if (method == u"file.document") { // a frame of the page loads a held read as its document
+        const std::optional<QByteArray> bytes = page->takeRead(call.value(QStringLiteral("content")).toString());
+        if (bytes)
+            replyBytes(job, QByteArrayLiteral("application/xml;charset=utf-8"), *bytes);
+        else
+            job->fail(QWebEngineUrlRequestJob::UrlNotFound);
         return;
     }
     if (method == u"poll") { // waits; never runs page code

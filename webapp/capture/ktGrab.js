@@ -171,33 +171,60 @@ function fnSetPath(sPath)
 
 // ---- The collection ------------------------------------------------------------------------------
 
+// A large collection is parsed in the background; a load asked for meanwhile follows it, and
+// OK waits for it (the tree is empty until then).
+var gbLoadingInBackground = false;
+var gsLoadAfterBackground = null;
+
 function LoadFile(sPath)
 {
+    if (gbLoadingInBackground) {
+        gsLoadAfterBackground = sPath;
+        return;
+    }
     var oHolder = fnGetTreeHolder();
-    try {
-        var bRead = fnReadCollection(fnGetHelperObject(), goBase, sPath, {
-            lockFailureMessage: L_LOCK_FILE_FAILED,
-            foldersOnly: true,
-            render: function (oBase) {
-                oHolder.innerHTML = "";
-                var sTree = fnRenderFolderTree(oBase);
-                if (!sTree) {
-                    alert(L_TRANSFORM_FAILED);
-                    return;
-                }
-                oHolder.innerHTML = sTree;
-                fnGetTreeFrame().ktTreeAttach(oHolder.firstElementChild);
-                fnAddHistorySetting(ccsStPreviousFile, sPath);
+    var oOptions = {
+        lockFailureMessage: L_LOCK_FILE_FAILED,
+        foldersOnly: true,
+        render: function (oBase) {
+            oHolder.innerHTML = "";
+            var sTree = fnRenderFolderTree(oBase);
+            if (!sTree) {
+                alert(L_TRANSFORM_FAILED);
+                return;
             }
-        });
-        // Declined version questions leave no folders to choose from; a failed lock keeps what
-        // was shown.
+            oHolder.innerHTML = sTree;
+            fnGetTreeFrame().ktTreeAttach(oHolder.firstElementChild);
+            fnAddHistorySetting(ccsStPreviousFile, sPath);
+        }
+    };
+    // Declined version questions leave no folders to choose from; a failed lock keeps what
+    // was shown.
+    var fnRead = function (bRead) {
         if (!bRead && goBase.documentElement && !fnCheckVersion(goBase))
             oHolder.innerHTML = "";
-    } catch (e) {
+    };
+    var fnFailed = function (e) {
         oHolder.innerHTML = "";
         alert(L_OPERATION_FAILED + (e && (e.description || e.message)));
+    };
+    if (!fnIsLargeCollection(sPath)) {
+        try {
+            fnRead(fnReadCollection(fnGetHelperObject(), goBase, sPath, oOptions));
+        } catch (e) {
+            fnFailed(e);
+        }
+        return;
     }
+    gbLoadingInBackground = true;
+    oHolder.innerHTML = "";
+    fnReadCollectionAsync(fnGetHelperObject(), goBase, sPath, oOptions).then(fnRead, fnFailed).finally(function () {
+        gbLoadingInBackground = false;
+        var sNext = gsLoadAfterBackground;
+        gsLoadAfterBackground = null;
+        if (sNext)
+            LoadFile(sNext);
+    });
 }
 
 function fnOnFileChange()
@@ -216,8 +243,8 @@ function fnSelectedFolder()
         alert(L_NO_FOLDER);
         return null;
     }
-    var oFolder = fnFindElementByUIN(goBase, oTree.GetCurrentNodeUIN());
-    if (!oFolder || (oFolder.nodeName != cxbiDatabase && oFolder.nodeName != cxbiNODE)) {
+    var oFolder = fnFindFolderByUIN(goBase, oTree.GetCurrentNodeUIN());
+    if (!oFolder) {
         alert(L_WRONG_TREE);
         return null;
     }
@@ -232,6 +259,8 @@ function fnStoredText(sText)
 
 function OnOK()
 {
+    if (gbLoadingInBackground)
+        return;
     var oHelper = fnGetHelperObject();
     var sPath = fnGetBrowserObject().FileName;
     var nBegun = fnBeginChange(oHelper, goBase, sPath, function () { LoadFile(sPath); }, L_LOCK_FILE_FAILED);

@@ -154,6 +154,19 @@ function fnKeepRescuedFile(someBase, somePath)
               L_RESCUED_FILE_3 + sCopy + L_RESCUED_FILE_4);
 }
 
+// Collections from this size on take about half a second or more to open or save: the pages
+// parse them in the background and show that they are busy.
+var kLargeCollectionBytes = 6 * 1024 * 1024;
+
+function fnIsLargeCollection(somePath)
+{
+    try {
+        return window.__tavreloHost.fileSize(somePath) >= kLargeCollectionBytes;
+    } catch (e) {
+        return false;
+    }
+}
+
 // Loads a collection file into the document; a file damaged only by characters that XML does
 // not allow loads without them (droppedCharacters).
 function fnLoadCollectionFile(someBase, somePath)
@@ -193,7 +206,27 @@ function fnCheckedInitializeFile(someBase, somePath)
 {
     goDiskCopies.delete(someBase);
     goUnsavedDocuments.delete(someBase);
-    if (!fnLoadCollectionFile(someBase, somePath)) {
+    return fnCheckLoadedFile(someBase, somePath, fnLoadCollectionFile(someBase, somePath));
+}
+
+// The same, with the file parsed while the page's script is free (a large collection, whose
+// parse is most of its opening): a promise of the same result, or of its error.
+function fnCheckedInitializeFileAsync(someBase, somePath)
+{
+    goDiskCopies.delete(someBase);
+    goUnsavedDocuments.delete(someBase);
+    if (typeof someBase.loadAsync != "function")
+        return Promise.resolve().then(function () { return fnCheckedInitializeFile(someBase, somePath); });
+    someBase.setProperty(cxbiDropForbiddenCharacters, true);
+    return someBase.loadAsync(somePath).then(function (bLoaded) {
+        return fnCheckLoadedFile(someBase, somePath, bLoaded);
+    });
+}
+
+// What follows the load of fnCheckedInitializeFile.
+function fnCheckLoadedFile(someBase, somePath, bLoaded)
+{
+    if (!bLoaded) {
         if (someBase.parseError.errorCode == cxbiNotWellFormed)
             fnKeepDamagedFile(somePath);
     } else if (someBase.droppedCharacters) {
@@ -413,10 +446,22 @@ function fnFindElementByUIN(someBase, someUIN)
 
 // The root folder or the folder with that identifier; null when there is none (a fragment with
 // that identifier does not count).
+// The folders are walked by the engine's list of them: a query for an attribute value would test
+// every element of the document, ten times as many on a large collection.
 function fnFindFolderByUIN(someBase, someUIN)
 {
-    var sTest = "[@" + cxbiAttUIN + "=" + fnXPathLiteral(String(someUIN)) + "]";
-    return someBase.selectSingleNode("/" + cxbiRoot + "/" + cxbiDatabase + sTest + " | //" + cxbiNODE + sTest);
+    var sUIN = String(someUIN);
+    var oRoot = fnGetRootElement(someBase);
+    for (var oChild = oRoot ? oRoot.firstElementChild : null; oChild; oChild = oChild.nextElementSibling) {
+        if (oChild.localName == "ktDATABASE" && oChild.namespaceURI == cxbiNamespace && oChild.getAttribute(cxbiAttUIN) === sUIN)
+            return oChild;
+    }
+    var oFolders = someBase.getElementsByTagNameNS(cxbiNamespace, "ktNODE");
+    for (var i = 0, n = oFolders.length; i < n; i++) {
+        if (oFolders[i].getAttribute(cxbiAttUIN) === sUIN)
+            return oFolders[i];
+    }
+    return null;
 }
 
 // Mends the counter (fnMendUINCounter) and gives an identifier to every element that lacks
@@ -484,15 +529,37 @@ function fnReadCollection(someHelper, someBase, somePath, someOptions)
     }
     try {
         fnCheckedInitializeFile(someBase, somePath);
-        if (!fnCheckVersion(someBase) && !(fnConfirmConversion(someBase) && fnPerformConversion(someBase)))
-            return false;
-        fnGiveMissingUINs(someBase, !!someOptions.foldersOnly);
-        if (someOptions.render)
-            someOptions.render(someBase);
-        return true;
+        return fnFinishReadCollection(someBase, someOptions);
     } finally {
         fnUnlockQuietly(someHelper, somePath);
     }
+}
+
+// The same as a promise, the file parsed while the page's script is free; the lock is held
+// until the collection is ready.
+function fnReadCollectionAsync(someHelper, someBase, somePath, someOptions)
+{
+    try {
+        someHelper.LockFile(somePath);
+    } catch (e) {
+        fnTellLockFailure(e, someOptions.lockFailureMessage);
+        return Promise.resolve(false);
+    }
+    return fnCheckedInitializeFileAsync(someBase, somePath).then(function () {
+        return fnFinishReadCollection(someBase, someOptions);
+    }).finally(function () {
+        fnUnlockQuietly(someHelper, somePath);
+    });
+}
+
+function fnFinishReadCollection(someBase, someOptions)
+{
+    if (!fnCheckVersion(someBase) && !(fnConfirmConversion(someBase) && fnPerformConversion(someBase)))
+        return false;
+    fnGiveMissingUINs(someBase, !!someOptions.foldersOnly);
+    if (someOptions.render)
+        someOptions.render(someBase);
+    return true;
 }
 
 // ---- What a document knows of its file ---------------------------------------------------------

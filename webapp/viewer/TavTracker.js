@@ -359,31 +359,40 @@ function fnSyncFilterButton()
 // ---- Loading a collection ------------------------------------------------------------------------
 
 // Opens or reloads a collection. A large one is read after the wait indicator has been painted
-// (see fnAfterWaitIndicator); a change that has to read the file again calls fnReadFileNow.
+// (see fnAfterWaitIndicator) and parsed while the page's script is free; a load asked for
+// meanwhile follows it. A change that has to read the file again calls fnReadFileNow.
+var goLoadAfterBackground = null; // {sPath, bDoNotRecord}: the last load asked for during one in the background
+var gbLoadingInBackground = false;
+
 function fnLoadFile(sPath, bDoNotRecord)
 {
+    if (gbLoadingInBackground) {
+        goLoadAfterBackground = { sPath: sPath, bDoNotRecord: bDoNotRecord };
+        return;
+    }
     fnFlushPendingSave();
-    if (fnIsLongWork(sPath || gsDefPath)) {
-        fnAfterWaitIndicator(function () { fnReadFileNow(sPath, bDoNotRecord); });
+    if (fnIsLargeCollection(sPath || gsDefPath)) {
+        gbLoadingInBackground = true; // from now: a load asked for before this one ran follows it
+        fnAfterWaitIndicator(function () {
+            return (fnReadFileNow(sPath, bDoNotRecord, true) || Promise.resolve()).finally(fnEndBackgroundLoad);
+        });
         return;
     }
     fnReadFileNow(sPath, bDoNotRecord);
 }
 
+function fnEndBackgroundLoad()
+{
+    gbLoadingInBackground = false;
+    var oNext = goLoadAfterBackground;
+    goLoadAfterBackground = null;
+    if (oNext)
+        fnLoadFile(oNext.sPath, oNext.bDoNotRecord);
+}
+
 // ---- Long work and the wait indicator ------------------------------------------------------------
 
-// Collections from this size on take about half a second or more to open or save.
-var kLongWorkBytes = 6 * 1024 * 1024;
 var goPendingSave = null; // a save that waits for the wait indicator to be painted: {sPath}
-
-function fnIsLongWork(sPath)
-{
-    try {
-        return __tavreloHost.fileSize(sPath) >= kLongWorkBytes;
-    } catch (e) {
-        return false;
-    }
-}
 
 // Shows the wait indicator and runs fnWork once the indicator is on the screen. The work then
 // holds the page's script, but the indicator's animation runs on the engine's compositor and
@@ -396,11 +405,18 @@ function fnAfterWaitIndicator(fnWork)
         if (bDone)
             return;
         bDone = true;
-        try {
-            fnWork();
-        } finally {
+        var fnHide = function () {
             if (!goQueuedList && !goPendingSave) // a list inserted in chunks hides it when it ends
                 fnHideWaitCursor();
+        };
+        var oWork = null;
+        try {
+            oWork = fnWork();
+        } finally {
+            if (oWork && typeof oWork.then == "function") // work that goes on in the background
+                oWork.then(fnHide, fnHide);
+            else
+                fnHide();
         }
     };
     fnShowWaitCursor();
@@ -419,10 +435,11 @@ function fnFlushPendingSave()
     fnFinishChange(fnGetHelperObject(), goBase, oSave.sPath, goCurrentFolderUIN);
 }
 
-// Loads at once: open, version question, identifiers, tree. A load that stops (the lock failed,
-// the user declined the version question, an error) leaves nothing open: the document is
-// emptied and no later command saves it.
-function fnReadFileNow(sPath, bDoNotRecord)
+// Loads the collection: open, version question, identifiers, tree; at once, or with the file
+// parsed in the background (bInBackground: a promise that settles when the load ended). A load
+// that stops (the lock failed, the user declined the version question, an error) leaves nothing
+// open: the document is emptied and no later command saves it.
+function fnReadFileNow(sPath, bDoNotRecord, bInBackground)
 {
     var oHelper = fnGetHelperObject();
     gbCollectionOpen = false;
@@ -435,7 +452,7 @@ function fnReadFileNow(sPath, bDoNotRecord)
     fnGetQuilletHolder().innerHTML = "";
     if (!goBase) {
         alert(L_XML_CONTROL_FAILED);
-        return;
+        return null;
     }
     if (!sPath)
         sPath = gsDefPath;
@@ -445,42 +462,61 @@ function fnReadFileNow(sPath, bDoNotRecord)
         oHelper.LockFile(sPath);
     } catch (e) {
         fnTellLockFailure(e, L_LOCK_FAILED);
+        return null;
+    }
+    if (!bInBackground) {
+        try {
+            fnCheckedInitializeFile(goBase, sPath);
+            fnShowReadCollection(oHelper, sPath, bDoNotRecord);
+        } catch (e) {
+            fnStopLoad(e);
+        } finally {
+            fnUnlockQuietly(oHelper, sPath);
+        }
+        return null;
+    }
+    return fnCheckedInitializeFileAsync(goBase, sPath).then(function () {
+        fnShowReadCollection(oHelper, sPath, bDoNotRecord);
+    }).catch(fnStopLoad).finally(function () {
+        fnUnlockQuietly(oHelper, sPath);
+    });
+}
+
+// The read document made the open collection: version, identifiers, folder, tree and title.
+function fnShowReadCollection(oHelper, sPath, bDoNotRecord)
+{
+    if (!fnCheckVersion(goBase) && !(fnConfirmConversion(goBase) && fnPerformConversion(goBase))) {
+        fnEmptyDocument(goBase);
         return;
     }
-    try {
-        fnCheckedInitializeFile(goBase, sPath);
-        if (!fnCheckVersion(goBase) && !(fnConfirmConversion(goBase) && fnPerformConversion(goBase))) {
-            fnEmptyDocument(goBase);
-            return;
-        }
-        if (!bDoNotRecord) {
-            fnSetSetting(ccsStLastFile, sPath, false);
-            fnAddHistorySetting(ccsStPreviousFile, sPath, kRecentFiles);
-        }
-        fnGiveMissingUINs(goBase, false);
-        fnChooseCurrentFolder();
-        var sTree = fnRenderFolderTree(goBase);
-        if (!sTree)
-            throw fnViewerError(L_TRANSFORM_FAILED);
-        var sShort = "";
-        try {
-            sShort = oHelper.AbbreviateFileName(sPath) || "";
-        } catch (e) {
-        }
-        document.title = sShort + L_TITLE_SUFFIX;
-        // Open from here on: the tree's first selection change lists the current folder.
-        gbCollectionOpen = true;
-        fnShowLoadedTree(sTree);
-    } catch (e) {
-        gbCollectionOpen = false;
-        fnCancelListTransfer();
-        fnEmptyDocument(goBase);
-        fnGetTreeHolder().innerHTML = "";
-        fnGetQuilletHolder().innerHTML = "";
-        alert(e && e.viewerMessage ? e.viewerMessage : L_OPERATION_FAILED + (e && (e.description || e.message)));
-    } finally {
-        fnUnlockQuietly(oHelper, sPath);
+    if (!bDoNotRecord) {
+        fnSetSetting(ccsStLastFile, sPath, false);
+        fnAddHistorySetting(ccsStPreviousFile, sPath, kRecentFiles);
     }
+    fnGiveMissingUINs(goBase, false);
+    fnChooseCurrentFolder();
+    var sTree = fnRenderFolderTree(goBase);
+    if (!sTree)
+        throw fnViewerError(L_TRANSFORM_FAILED);
+    var sShort = "";
+    try {
+        sShort = oHelper.AbbreviateFileName(sPath) || "";
+    } catch (e) {
+    }
+    document.title = sShort + L_TITLE_SUFFIX;
+    // Open from here on: the tree's first selection change lists the current folder.
+    gbCollectionOpen = true;
+    fnShowLoadedTree(sTree);
+}
+
+function fnStopLoad(e)
+{
+    gbCollectionOpen = false;
+    fnCancelListTransfer();
+    fnEmptyDocument(goBase);
+    fnGetTreeHolder().innerHTML = "";
+    fnGetQuilletHolder().innerHTML = "";
+    alert(e && e.viewerMessage ? e.viewerMessage : L_OPERATION_FAILED + (e && (e.description || e.message)));
 }
 
 // The top-level handler of every command: what failed inside it, told once.
@@ -514,7 +550,7 @@ function fnChooseCurrentFolder()
         sCurrent = String(goCurrentFolderUIN);
         oDatabase.setAttribute(cxbiAttCurrentNode, sCurrent);
     }
-    if (!fnFindElementByUIN(goBase, sCurrent))
+    if (!fnFindFolderByUIN(goBase, sCurrent))
         oDatabase.setAttribute(cxbiAttCurrentNode, oDatabase.getAttribute(cxbiAttUIN));
 }
 
@@ -718,7 +754,7 @@ function fnPrepareToChangeDatabase()
 function fnSaveChangedDatabase()
 {
     fnFlushPendingSave();
-    if (!fnIsLongWork(gsCurrentPath))
+    if (!fnIsLargeCollection(gsCurrentPath))
         return fnFinishChange(fnGetHelperObject(), goBase, gsCurrentPath, goCurrentFolderUIN);
     goPendingSave = { sPath: gsCurrentPath };
     fnAfterWaitIndicator(function () {

@@ -82,7 +82,7 @@ function fnShowListOf(aFragments, oOptions)
 {
     if (aFragments.length >= kListChunkedFrom) {
         goQueuedList = { aFragments: aFragments, nNext: 0, oOptions: oOptions,
-                         oFolder: fnListShowsAllFolders() ? null : fnFindElementByUIN(goBase, String(goCurrentFolderUIN)) };
+                         oFolder: fnListShowsAllFolders() ? null : fnFindFolderByUIN(goBase, String(goCurrentFolderUIN)) };
         fnTransferItem();
     } else {
         fnInsertListPart(aFragments, 0, aFragments.length, oOptions);

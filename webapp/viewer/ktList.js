@@ -67,8 +67,8 @@ function fnListedFragments(oBase, sFolderUIN)
             aFragments.push(oAll[i]);
         return aFragments;
     }
-    var oFolder = fnFindElementByUIN(oBase, sFolderUIN);
-    if (!oFolder || (oFolder.nodeName != cxbiNODE && oFolder.nodeName != cxbiDatabase))
+    var oFolder = fnFindFolderByUIN(oBase, sFolderUIN);
+    if (!oFolder)
         return aFragments;
     for (var oChild = oFolder.firstChild; oChild; oChild = oChild.nextSibling) {
         if (oChild.nodeType == 1 && oChild.nodeName == cxbiFRAGMENT)

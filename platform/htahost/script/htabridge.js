@@ -668,6 +668,44 @@
     return { text: call('file.content', { content: read.content }), identity: read.identity };
   }
 
+  // A file parsed by the engine as a document of its own, in a hidden frame that runs no script:
+  // the engine reads the bytes straight from the host as it parses them, without making them a
+  // script string first. Resolves to {document, identity, declaration, release} (release removes
+  // the frame once the document's nodes were taken), or to null when the file must go the way of
+  // text: it cannot be read, its prolog holds more than a declaration and comments, or it is not
+  // well-formed (the text's parse then tells why).
+  function readFileDocument(path) {
+    let read;
+    try {
+      read = call('file.read', { path: String(path), document: true });
+    } catch (e) {
+      return Promise.resolve(null);
+    }
+    if (!read.document) {
+      call('file.content', { content: read.content }); // not kept waiting in the host
+      return Promise.resolve(null);
+    }
+    const frame = document.createElement('iframe');
+    frame.setAttribute('sandbox', 'allow-same-origin');
+    frame.style.display = 'none';
+    const release = () => frame.remove();
+    return new Promise((resolve) => {
+      frame.onload = () => {
+        // Asked without touching a node: a node that script touched here keeps this frame's
+        // prototypes wherever it goes.
+        const parsed = frame.contentDocument;
+        if (!parsed || !parsed.childElementCount || parsed.getElementsByTagNameNS('http://www.w3.org/1999/xhtml', 'parsererror').length) {
+          release();
+          resolve(null);
+        } else {
+          resolve({ document: parsed, identity: read.identity, declaration: read.declaration || null, release: release });
+        }
+      };
+      frame.src = kBridge + 'file.document?' + encodeURIComponent(JSON.stringify({ content: read.content, frame: frameId }));
+      (document.body || document.documentElement).appendChild(frame);
+    });
+  }
+
   Object.defineProperty(window, '__tavreloHost', {
     value: Object.freeze({
       runBeforeUnload: runBeforeUnload,
@@ -683,6 +721,7 @@
       // The page's files. A whole file: {text, identity}, where the identity tells whether
       // anybody wrote the file since (see fileIdentity).
       readFile: readFile,
+      readFileDocument: readFileDocument,
       readTextFile(path) {
         return readFile(path).text;
       },

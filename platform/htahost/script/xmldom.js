@@ -201,13 +201,21 @@
       doc.appendChild(doc.adoptNode(node));
   }
 
+  // The path of the file a source names; null for a source that is no file.
+  function filePathOf(source) {
+    const text = String(source);
+    if (!/^[a-z][a-z0-9+.-]*:/i.test(text) || /^[a-z]:[\\/]/i.test(text))
+      return text;
+    const url = new URL(text, location.href);
+    return url.protocol === 'file:' ? decodeURIComponent(url.pathname) : null;
+  }
+
   // {text, path, identity}: a file's path and identity, none for other sources.
   function readSource(source) {
     const text = String(source);
-    if (/^[a-z][a-z0-9+.-]*:/i.test(text) && !/^[a-z]:[\\/]/i.test(text)) {
+    const path = filePathOf(text);
+    if (path === null) {
       const url = new URL(text, location.href);
-      if (url.protocol === 'file:')
-        return readFileSource(decodeURIComponent(url.pathname));
       const xhr = new XMLHttpRequest();
       xhr.open('GET', url.href, false);
       xhr.send();
@@ -215,7 +223,7 @@
         throw xmlError(XML_E_NOTFOUND, 'The system cannot locate the resource specified.');
       return { text: xhr.responseText, path: null, identity: '' };
     }
-    return readFileSource(text);
+    return readFileSource(path);
   }
 
   function readFileSource(path) {
@@ -243,6 +251,34 @@
       return false;
     if (read.path && read.identity)
       state.file = { path: read.path, identity: read.identity };
+    return true;
+  }
+
+  // As load, parsing a file in the engine as a document of its own (see the host's
+  // readFileDocument): a promise of load's result. Whatever cannot go that way, or does not
+  // parse, is loaded as load loads it, so errors and repairs are the same.
+  async function loadAsync(doc, source) {
+    const state = states.get(doc);
+    const path = filePathOf(source);
+    const read = path !== null && host.readFileDocument ? await host.readFileDocument(path) : null;
+    if (!read)
+      return load(doc, source);
+    try {
+      clear(doc);
+      if (read.declaration)
+        doc.appendChild(doc.createProcessingInstruction('xml', read.declaration));
+      // The nodes move over in a fragment, untouched by script until they are in this document:
+      // a node script touched in the frame would keep the frame's prototypes.
+      const range = read.document.createRange();
+      range.selectNodeContents(read.document);
+      doc.appendChild(doc.adoptNode(range.extractContents()));
+    } finally {
+      read.release();
+    }
+    state.url = String(source);
+    state.droppedCharacters = 0;
+    state.parseError = noError();
+    state.file = read.identity ? { path: path, identity: read.identity } : null;
     return true;
   }
 
@@ -403,6 +439,7 @@
     droppedCharacters: { get() { return states.get(this).droppedCharacters; } },
     fileIdentity: { get() { const file = states.get(this).file; return file ? { path: file.path, identity: file.identity } : null; } },
     load: { value(source) { return load(this, source); } },
+    loadAsync: { value(source) { return loadAsync(this, source); } },
     loadXML: { value(text) { return loadText(this, text, ''); } },
     save: { value(destination) { save(this, destination); } },
     setProperty: {

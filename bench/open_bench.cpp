@@ -1,0 +1,186 @@
+// How long a user waits for a large collection in the real viewer: a whole open (lock, read,
+// parse, checks, identifiers, folder tree) and the reload after another program replaced the
+// file (as another instance's save does; the viewer's file watch starts it), each beside
+// `xmllint --noout` of the same file and the engine's own parse in the same run; the viewer's
+// resident memory after each of five reloads; and, with --profile, where an open spends its time.
+//
+//   open_bench [--folders N] [--fragments M] [--profile]
+//
+// Needs a display; without one run it under xvfb-run.
+
+#include "support/devtools.h"
+#include "viewerworld.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kLongMs = 1200000;
+
+// Installed in the viewer's page: bench.parse(), bench.open(), bench.reloadAfter(epochMs).
+const char *kHelpers = R"JS(
+window.bench = (() => {
+  const done = () => new Promise((r) => (function again() {
+    if (!gbLoadingInBackground && !fnIsWaitCursorShown()) r(); else setTimeout(again, 5);
+  })());
+  let shownAt = 0; // when a load last showed its collection (epoch ms)
+  const show = fnShowReadCollection;
+  fnShowReadCollection = (...a) => { show(...a); shownAt = Date.now(); };
+  return {
+    // The engine's parse of the collection's text alone, best of two (the text flat already).
+    parse: () => {
+      const text = __tavreloHost.readTextFile(gsCurrentPath);
+      /^\s*$/.test(text);
+      let best = Infinity;
+      for (let i = 0; i < 2; i++) {
+        if (typeof gc === 'function') gc();
+        const start = performance.now();
+        new DOMParser().parseFromString(text, 'application/xml');
+        best = Math.min(best, performance.now() - start);
+      }
+      return best;
+    },
+    open: async () => {
+      const start = performance.now();
+      fnLoadFile(gsCurrentPath, true);
+      await done();
+      if (!gbCollectionOpen)
+        throw new Error('the collection did not open');
+      return performance.now() - start;
+    },
+    // From the replacement of the file at `since` until the viewer has shown it again.
+    reloadAfter: async (since) => {
+      await new Promise((r) => (function again() { if (shownAt >= since) r(); else setTimeout(again, 5); })());
+      await done();
+      return shownAt - since;
+    },
+  };
+})(), true
+)JS";
+
+double bestOfThree(const QString &program, const QStringList &arguments)
+{
+    double best = 0;
+    for (int i = 0; i < 3; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        if (!benchworld::run(program, arguments, QProcessEnvironment::systemEnvironment()))
+            return 0;
+        const double ms = double(timer.nsecsElapsed()) / 1e6;
+        best = i ? std::min(best, ms) : ms;
+    }
+    return best;
+}
+
+// Writes the collection again with its stamp advanced, replacing it by a rename as a save does.
+// `replaced`: when the new file took the old one's place (epoch ms).
+bool replaceWithNextStamp(const QString &path, int round, qint64 *replaced)
+{
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    QByteArray text = in.readAll();
+    static const QRegularExpression stamp(QStringLiteral("TimeStamp=\"(\\d+)\""));
+    const QRegularExpressionMatch match = stamp.match(QString::fromLatin1(text.left(4096)));
+    if (!match.hasMatch())
+        return false;
+    text.replace(match.capturedStart(), match.capturedLength(),
+                 QStringLiteral("TimeStamp=\"%1\"").arg(match.captured(1).toInt() + 1).toLatin1());
+    text.replace("Name=\"", QStringLiteral("Name=\"%1 ").arg(round).toLatin1().constData()); // a change of every name
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(text) != text.size())
+        return false;
+    const bool committed = out.commit();
+    *replaced = QDateTime::currentMSecsSinceEpoch();
+    return committed;
+}
+
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser options;
+    options.setApplicationDescription(QStringLiteral("Measures opening and reloading a generated collection in the viewer."));
+    options.addHelpOption();
+    const QCommandLineOption profile(QStringLiteral("profile"), QStringLiteral("Print where an open spends its time."));
+    options.addOption(profile);
+    options.addOptions({{QStringLiteral("folders"), QStringLiteral("Folders of the collection."), QStringLiteral("N"), QStringLiteral("10000")},
+                        {QStringLiteral("fragments"), QStringLiteral("Fragments of the collection."), QStringLiteral("M"), QStringLiteral("100000")}});
+    options.process(app);
+
+    QTemporaryDir scratch;
+    const QString collection = scratch.filePath(QStringLiteral("large.t-q"));
+    const quint16 port = benchworld::freePort();
+    QProcessEnvironment environment = benchworld::environment(scratch, port);
+    // The page's reference parse collects garbage first (gc()).
+    environment.insert(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"),
+                       environment.value(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS")) + QStringLiteral(" --js-flags=--expose-gc"));
+    if (!benchworld::run(QStringLiteral(COLLECTION_GENERATOR), {QStringLiteral("--folders"), options.value(QStringLiteral("folders")),
+                                                               QStringLiteral("--fragments"), options.value(QStringLiteral("fragments")), collection},
+                         environment))
+        return 1;
+    const double xmllint = bestOfThree(QStringLiteral("xmllint"), {QStringLiteral("--noout"), collection});
+    if (xmllint <= 0 || !benchworld::run(QStringLiteral(REGSVR), {QStringLiteral("-s"), QStringLiteral(HELPERS)}, environment) ||
+        !benchworld::run(QStringLiteral(CLIPVANE_LAUNCHER), {collection}, environment))
+        return 1;
+    std::printf("collection: %s folders, %s fragments, %.1f MiB\n", qPrintable(options.value(QStringLiteral("folders"))),
+                qPrintable(options.value(QStringLiteral("fragments"))), double(QFile(collection).size()) / (1024.0 * 1024.0));
+
+    DevToolsPage viewer(port);
+    if (!benchworld::attachViewer(viewer, QStringLiteral("large.t-q")) || !viewer.evaluate(QString::fromUtf8(kHelpers)).toBool()) {
+        std::fprintf(stderr, "the viewer did not open the collection\n");
+        return 1;
+    }
+    const auto figure = [&](const QString &call) { return viewer.evaluate(QStringLiteral("bench.") + call, kLongMs).toDouble(); };
+    const double parse = figure(QStringLiteral("parse()"));
+    const double open = std::min(figure(QStringLiteral("open()")), figure(QStringLiteral("open()")));
+    if (options.isSet(profile)) {
+        viewer.call(QStringLiteral("Profiler.enable"), {});
+        viewer.call(QStringLiteral("Profiler.start"), {});
+        figure(QStringLiteral("open()"));
+        benchworld::printProfile("an open", viewer.call(QStringLiteral("Profiler.stop"), {}, kLongMs).value(QStringLiteral("profile")).toObject(), 15);
+    }
+    QList<double> reloads, resident;
+    benchworld::heapMiB(viewer);
+    resident.append(benchworld::residentMiB(scratch));
+    for (int round = 1; round <= 5; ++round) {
+        qint64 since = 0;
+        if (!replaceWithNextStamp(collection, round, &since)) {
+            std::fprintf(stderr, "the collection could not be replaced\n");
+            return 1;
+        }
+        reloads.append(figure(QStringLiteral("reloadAfter(%1)").arg(since)));
+        benchworld::heapMiB(viewer);
+        resident.append(benchworld::residentMiB(scratch));
+    }
+    viewer.evaluate(QStringLiteral("window.close()"));
+    turnUntil([&viewer] { return viewer.targets().isEmpty(); }, 60000); // its files are gone before the folder
+
+    std::printf("%-62s %9.0f ms\n", "reference: xmllint --noout", xmllint);
+    std::printf("%-62s %9.0f ms  %5.2fx xmllint\n", "reference: the engine's parse of the text (DOMParser)", parse, parse / xmllint);
+    std::printf("%-62s %9.0f ms  %5.2fx xmllint (at most 2.0x)\n", "a whole open: lock, read, parse, checks, identifiers, tree", open,
+                open / xmllint);
+    std::printf("%-62s %9.0f ms  %5.2fx the parse (at most 0.5x)\n", "  of it, everything but the engine's parse", open - parse,
+                (open - parse) / parse);
+    const double bestReload = *std::min_element(reloads.cbegin(), reloads.cend());
+    std::printf("%-62s %9.0f ms  %5.2fx xmllint (at most 2.2x)\n", "reload after another program replaced the file (best of 5)",
+                bestReload, bestReload / xmllint);
+    std::printf("resident memory of the viewer's processes (MiB): after the open %.0f, after each reload", resident.first());
+    for (qsizetype i = 1; i < resident.size(); ++i)
+        std::printf(" %.0f", resident.at(i));
+    std::printf("\nreloads (ms):");
+    for (const double ms : reloads)
+        std::printf(" %.0f", ms);
+    std::printf("\n");
+    return 0;
+}
