@@ -14,6 +14,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <cstdio>
+
 class Weston {
 public:
     // True when weston and Qt's Wayland platform are both installed.
@@ -53,10 +55,16 @@ public:
                         {QStringLiteral("--backend=x11-backend.so"), QStringLiteral("--socket=") + kSocket,
                          QStringLiteral("--idle-time=0"), QStringLiteral("--width=%1").arg(kWidth),
                          QStringLiteral("--height=%1").arg(kHeight), QStringLiteral("--log=") + m_runtime.filePath(QStringLiteral("weston.log"))});
-        return turnUntil([this] { return QFileInfo::exists(m_runtime.filePath(kSocket)) ||
-                                         m_process.state() == QProcess::NotRunning; },
-                         timeoutMs) &&
-               m_process.state() == QProcess::Running;
+        const bool up = turnUntil([this] { return QFileInfo::exists(m_runtime.filePath(kSocket)) ||
+                                                  m_process.state() == QProcess::NotRunning; },
+                                  timeoutMs) &&
+                        m_process.state() == QProcess::Running;
+        if (!up) { // its log says why
+            QFile log(m_runtime.filePath(QStringLiteral("weston.log")));
+            if (log.open(QIODevice::ReadOnly))
+                std::fputs(log.readAll().constData(), stderr);
+        }
+        return up;
     }
 
     // What a program needs to show its windows here rather than on the X server.
