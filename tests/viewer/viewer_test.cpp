@@ -11,8 +11,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QLibraryInfo>
-#include <QStandardPaths>
 #include <QRegularExpression>
 
 #include <cstdio>

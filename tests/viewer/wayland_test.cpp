@@ -6,6 +6,7 @@
 #include "support/weston.h"
 
 #include <QRegularExpression>
+#include <QSize>
 
 namespace {
 
@@ -34,6 +35,15 @@ protected:
         return found;
     }
 
+    // Waits until the compositor gives a window its size, as it does to a maximised viewer (the
+    // others it lets choose), and returns that size: the work area below weston's panel.
+    QSize waitForMaximised() const
+    {
+        QList<QRegularExpressionMatch> sized;
+        turnUntil([&] { return !(sized = logged(R"(xdg_toplevel@\d+\.configure\(([1-9]\d*), (\d+),)")).isEmpty(); }, kViewerMs);
+        return sized.isEmpty() ? QSize() : QSize(sized.last().captured(1).toInt(), sized.last().captured(2).toInt());
+    }
+
     Weston m_weston; // outlives the viewer, which the fixture ends first
 };
 
@@ -54,6 +64,7 @@ TEST_F(OnWeston, TheWindowsNameTheDesktopEntryAndTheMenuAndAboutOpen)
     startClipvane({});
     waitForTitle([](const QString &t) { return t.contains(str("First.t-q")); });
     ASSERT_TRUE(m_devTools->attach(str("/TavTracker.hta")));
+    ASSERT_TRUE(waitForMaximised().isValid());
 
     // A popup takes the keyboard and pointer with the serial of the click that opened it (weston
     // refuses a key's once the key is up): a click on the list first, then the menu as the arrow
@@ -91,19 +102,18 @@ TEST_F(OnWeston, AFileHandedToAMinimisedViewerIsOpenedWithoutAnError)
     storePlacement(3); // maximised, the viewer's title bar lies along the top of the work area
     startClipvane({});
     waitForTitle([](const QString &t) { return t.endsWith(str(" - Tavrelo Clipvane")); });
-    QList<QRegularExpressionMatch> sized;
-    ASSERT_TRUE(turnUntil([&] { return !(sized = logged(R"(xdg_toplevel@\d+\.configure\(([1-9]\d*), (\d+),)")).isEmpty(); },
-                          kViewerMs));
+    const QSize area = waitForMaximised();
+    ASSERT_TRUE(area.isValid());
     const qsizetype minimised = logged(R"(-> xdg_toplevel@\d+\.set_minimized\(\))").size();
     // Qt's title bar is 30 pixels high; its minimise button, 18 wide, is centred 63 pixels in
     // from the window's right edge.
-    const int top = Weston::kHeight - sized.last().captured(2).toInt();
-    ASSERT_TRUE(Weston::click(sized.last().captured(1).toInt() - 63, top + 15));
+    ASSERT_TRUE(Weston::click(area.width() - 63, Weston::kHeight - area.height() + 15));
     ASSERT_TRUE(turnUntil([&] { return logged(R"(-> xdg_toplevel@\d+\.set_minimized\(\))").size() > minimised; }, kViewerMs))
         << "the viewer is minimised";
 
     const QString other = writeCollection(str("Other.t-q"), kAttributes, "2");
     m_outputLog = m_files.filePath(str("second.log"));
+    // Started as a dock starts it: the token reaches the viewer, which has no use for it here.
     m_extraEnvironment.insert(str("XDG_ACTIVATION_TOKEN"), str("given-by-the-desktop"));
     startClipvane({other});
     EXPECT_TRUE(waitForTitle([](const QString &t) { return t.contains(str("Other.t-q")); }).contains(str("Other.t-q")));
