@@ -67,6 +67,8 @@ protected:
         environment.insert(str("TAVRELO_AUTOMATION_LOG"), m_home.filePath(str("requests.jsonl")));
         environment.insert(str("QTWEBENGINE_REMOTE_DEBUGGING"), QStringLiteral("127.0.0.1:%1").arg(devToolsPort));
         environment.insert(m_extraEnvironment);
+        for (const QString &name : m_removedEnvironment)
+            environment.remove(name);
         return environment;
     }
 
@@ -75,7 +77,9 @@ protected:
     {
         QProcess launcher;
         launcher.setProcessEnvironment(testEnvironment(m_devToolsPort));
-        launcher.setProcessChannelMode(QProcess::ForwardedChannels);
+        launcher.setProcessChannelMode(m_outputLog.isEmpty() ? QProcess::ForwardedChannels : QProcess::MergedChannels);
+        if (!m_outputLog.isEmpty())
+            launcher.setStandardOutputFile(m_outputLog, QIODevice::Append);
         launcher.start(str(CLIPVANE_LAUNCHER), arguments);
         ASSERT_TRUE(launcher.waitForFinished(kViewerMs)) << "the launcher ends once the viewer is up";
     }
@@ -145,12 +149,13 @@ protected:
             .value_or(QString());
     }
 
-    // Stores the window placement that closing would store: length, flags, normal show, no
-    // minimised or maximised position, and the normal rectangle 100,120 - 820,640.
-    static QByteArray storePlacement()
+    // Stores the window placement that closing would store: length, flags, the show command
+    // (1 normal, 3 maximised), no minimised or maximised position, and the normal rectangle
+    // 100,120 - 820,640.
+    static QByteArray storePlacement(std::int32_t showCommand = 1)
     {
         QByteArray placement;
-        for (const std::int32_t field : {44, 0, 1, -1, -1, -1, -1, 100, 120, 820, 640})
+        for (const std::int32_t field : {44, 0, showCommand, -1, -1, -1, -1, 100, 120, 820, 640})
             for (int i = 0; i < 4; ++i)
                 placement.append(char((std::uint32_t(field) >> (8 * i)) & 0xFF));
         EXPECT_TRUE(registryprobe::setValue(tavrelo::registry::HKEY_CURRENT_USER, str("SOFTWARE\\Tavrelo\\Quillet\\Quillet"),
@@ -173,6 +178,8 @@ protected:
     ScratchRegistry m_registry;
     ScratchRuntime m_runtime;
     QProcessEnvironment m_extraEnvironment; // what a test adds for the programs it starts
+    QStringList m_removedEnvironment;       // and what it takes away
+    QString m_outputLog;                    // where their output goes, when a test reads it
     QTemporaryDir m_home, m_files;
     quint16 m_devToolsPort = 0;
     std::unique_ptr<DevToolsPage> m_devTools;

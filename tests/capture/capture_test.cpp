@@ -4,6 +4,7 @@
 // status, the collection file, the settings and the log of message boxes.
 
 #include "support/viewerfixture.h"
+#include "support/weston.h"
 
 #include <QRegularExpression>
 
@@ -158,6 +159,25 @@ TEST_F(Capture, TheFirstGrabCreatesTheDefaultCollection)
     EXPECT_TRUE(xml.contains(QRegularExpression(str("ktDATABASE[^>]*CurrentNode=\"0\"")))) << "stored in the root folder";
     EXPECT_EQ(setting("LastFile"), path);
     EXPECT_EQ(recentFiles().first(), path);
+    EXPECT_TRUE(messages().isEmpty());
+}
+
+// On a Wayland desktop (weston with a seat) the dialog opens with its text field focused and
+// stores the grab.
+TEST_F(Capture, OnWaylandTheDialogStoresTheGrab)
+{
+    if (!Weston::available())
+        GTEST_SKIP() << "weston or Qt's Wayland platform is not installed";
+    Weston weston;
+    ASSERT_TRUE(weston.start(kDialogMs));
+    m_extraEnvironment.insert(weston.environment());
+    auto dialog = startGrab(captured("Text", "Seen on Wayland"));
+    EXPECT_EQ(dialog->evaluate(str("document.activeElement.id")).toString(), str("edtComment"));
+    press(*dialog);
+    EXPECT_EQ(grabExit(), 0) << "stored";
+    const QList<QJsonObject> stored = fragments(m_home.filePath(str("Clipvane.t-q")));
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(stored[0].value(str("Text")).toString(), str("Seen on Wayland"));
     EXPECT_TRUE(messages().isEmpty());
 }
 

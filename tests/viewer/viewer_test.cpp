@@ -5,13 +5,12 @@
 // to it as another start of Clipvane would.
 
 #include "support/viewerfixture.h"
+#include "support/weston.h"
 
 #include "ipc/endpoint.h"
 
 #include <QDir>
 #include <QFile>
-#include <QLibraryInfo>
-#include <QStandardPaths>
 #include <QRegularExpression>
 
 #include <cstdio>
@@ -304,21 +303,11 @@ TEST_F(Viewer, TheWindowComesBackWhereItWasClosed)
 // window's position: closing stores the size and keeps the position stored before.
 TEST_F(Viewer, OnWaylandClosingKeepsThePositionItCouldNotRead)
 {
-    const QString weston = QStandardPaths::findExecutable(str("weston"));
-    if (weston.isEmpty() || QDir(QLibraryInfo::path(QLibraryInfo::PluginsPath) + str("/platforms"))
-                                .entryList({str("libqwayland*")}).isEmpty())
+    if (!Weston::available())
         GTEST_SKIP() << "weston or Qt's Wayland platform is not installed";
-    QTemporaryDir runtime;
-    QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QProcess compositor;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(str("XDG_RUNTIME_DIR"), runtime.path());
-    compositor.setProcessEnvironment(environment);
-    compositor.start(weston, {str("--backend=x11-backend.so"), str("--socket=wayland-test"), str("--idle-time=0")});
-    ASSERT_TRUE(turnUntil([&] { return QFileInfo::exists(runtime.filePath(str("wayland-test"))); }, kViewerMs));
-    m_extraEnvironment.insert(str("XDG_RUNTIME_DIR"), runtime.path());
-    m_extraEnvironment.insert(str("WAYLAND_DISPLAY"), str("wayland-test"));
-    m_extraEnvironment.insert(str("QT_QPA_PLATFORM"), str("wayland"));
+    Weston weston;
+    ASSERT_TRUE(weston.start(kViewerMs));
+    m_extraEnvironment.insert(weston.environment());
 
     const QByteArray placement = storePlacement();
     startClipvane({});
@@ -329,8 +318,6 @@ TEST_F(Viewer, OnWaylandClosingKeepsThePositionItCouldNotRead)
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->second.mid(28, 16).toHex().toStdString(), placement.mid(28, 16).toHex().toStdString())
         << "the size as restored, the position as stored";
-    compositor.terminate();
-    compositor.waitForFinished();
 }
 
 TEST_F(Viewer, OpenRecordsTheCurrentCollectionAndOpensTheChosenFile)
