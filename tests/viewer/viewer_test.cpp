@@ -220,6 +220,56 @@ TEST_F(Viewer, AChangeOnDiskThatNobodyAnnouncedIsShownAndWaitsForAnEditInPlace)
     EXPECT_EQ(m_devTools->evaluate(str("reads")).toInt(), 2);
 }
 
+// A collection large enough to be parsed in the background (6 MiB and more) opens whole, with
+// identifiers for its elements that had none; nothing changes any collection while it is read,
+// and an open asked for meanwhile follows it.
+TEST_F(Viewer, ALargeCollectionIsReadInTheBackgroundAndAnOpenAskedMeanwhileFollows)
+{
+    const QString small = writeCollection(str("Small.t-q"), "TimeStamp=\"1\" NextUIN=\"3\" dbversion=\"1.0\"", "2");
+    const QString large = m_files.filePath(str("Large.t-q"));
+    QByteArray text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root xmlns:TavTracker=\"http://www.tavrelo.com/tracker/\" "
+                      "TimeStamp=\"5\" NextUIN=\"2\" dbversion=\"1.0\"><TavTracker:ktDATABASE Name=\"Large\" IsDatabase=\"-1\" "
+                      "UIN=\"0\" CurrentNode=\"1\"><TavTracker:ktNODE Name=\"Big folder\" UIN=\"1\">";
+    constexpr int kFragments = 20000;
+    for (int i = 0; i < kFragments; ++i) // without identifiers: the open gives them
+        text += "<TavTracker:ktFRAGMENT Name=\"Title " + QByteArray::number(i) + "\" Text=\"" + QByteArray(340, 'w') + "\"/>";
+    text += "</TavTracker:ktNODE></TavTracker:ktDATABASE></root>\n";
+    ASSERT_GE(text.size(), 6 * 1024 * 1024);
+    ScratchRegistry::writeFile(large, text);
+
+    startClipvane({small});
+    waitForTitle([](const QString &t) { return t.contains(str("Small.t-q")); });
+    ASSERT_TRUE(m_devTools->attach(str("/TavTracker.hta")));
+    // While the large file is parsed: whether a collection is open, what a change gets, and an
+    // open of the small one; and each collection as it is shown.
+    m_devTools->evaluate(QStringLiteral(R"JS(
+      window.during = null; window.shown = [];
+      const read = fnCheckedInitializeFileAsync, show = fnShowReadCollection;
+      fnCheckedInitializeFileAsync = (...a) => {
+        const parsing = read(...a);
+        if (!during) {
+          during = { open: gbCollectionOpen, change: fnPrepareToChangeDatabase() };
+          fnLoadFile('%1');
+        }
+        return parsing;
+      };
+      fnShowReadCollection = (...a) => {
+        show(...a);
+        shown.push([gsCurrentPath.replace(/.*\//, ''), goBase.selectNodes('//@UIN').length, fnGetTreeHolder().textContent]);
+      };
+      fnLoadFile('%2'); true)JS").arg(small, large));
+    ASSERT_TRUE(turnUntil([this] { return m_devTools->evaluate(str("shown.length == 2 && !gbLoadingInBackground")).toBool(); }, 60000));
+    const QJsonArray shown = m_devTools->evaluate(str("shown")).toArray();
+    EXPECT_EQ(shown[0].toArray()[0].toString(), str("Large.t-q"));
+    EXPECT_EQ(shown[0].toArray()[1].toInt(), kFragments + 2) << "every fragment has its identifier";
+    EXPECT_TRUE(shown[0].toArray()[2].toString().contains(str("Big folder")));
+    EXPECT_EQ(shown[1].toArray()[0].toString(), str("Small.t-q")) << "the later open comes last";
+    EXPECT_EQ(m_devTools->evaluate(str("JSON.stringify(during)")).toString(), str(R"({"open":false,"change":0})"));
+    EXPECT_TRUE(loggedRequests("message").isEmpty());
+    EXPECT_EQ(ScratchRegistry::readFile(large), text) << "nothing was written";
+    EXPECT_TRUE(turnUntil([this] { return m_devTools->evaluate(str("document.title")).toString().contains(str("Small.t-q")); }));
+}
+
 TEST_F(Viewer, AFileThatIsNotWellFormedOpensAsANewCollectionAndIsKept)
 {
     const QString path = m_files.filePath(str("Broken.t-q"));
