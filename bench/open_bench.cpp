@@ -114,8 +114,7 @@ int main(int argc, char *argv[])
     options.addHelpOption();
     const QCommandLineOption profile(QStringLiteral("profile"), QStringLiteral("Print where an open spends its time."));
     options.addOption(profile);
-    options.addOptions({{QStringLiteral("folders"), QStringLiteral("Folders of the collection."), QStringLiteral("N"), QStringLiteral("10000")},
-                        {QStringLiteral("fragments"), QStringLiteral("Fragments of the collection."), QStringLiteral("M"), QStringLiteral("100000")}});
+    benchworld::addCollectionOptions(options, "10000", "100000");
     options.process(app);
 
     QTemporaryDir scratch;

@@ -89,8 +89,7 @@ int main(int argc, char *argv[])
     options.addHelpOption();
     const QCommandLineOption profile(QStringLiteral("profile"), QStringLiteral("Print where the first search spends its time."));
     options.addOption(profile);
-    options.addOptions({{QStringLiteral("folders"), QStringLiteral("Folders of the collection."), QStringLiteral("N"), QStringLiteral("20000")},
-                        {QStringLiteral("fragments"), QStringLiteral("Fragments of the collection."), QStringLiteral("M"), QStringLiteral("100000")}});
+    benchworld::addCollectionOptions(options, "20000", "100000");
     options.process(app);
 
     QTemporaryDir scratch;

@@ -5,6 +5,7 @@
 
 #include "support/devtools.h"
 
+#include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
 #include <QHash>
@@ -31,6 +32,13 @@ inline bool run(const QString &program, const QStringList &arguments, const QPro
     if (!ok)
         std::fprintf(stderr, "%s failed\n", qPrintable(program));
     return ok;
+}
+
+// The options of the generated collection, with their defaults.
+inline void addCollectionOptions(QCommandLineParser &options, const char *folders, const char *fragments)
+{
+    options.addOptions({{QStringLiteral("folders"), QStringLiteral("Folders of the collection."), QStringLiteral("N"), QString::fromLatin1(folders)},
+                        {QStringLiteral("fragments"), QStringLiteral("Fragments of the collection."), QStringLiteral("M"), QString::fromLatin1(fragments)}});
 }
 
 // A free port on the loopback interface, for a DevTools server.
