@@ -33,9 +33,11 @@ window.bench = (() => {
     if (!gbLoadingInBackground && !fnIsWaitCursorShown()) r(); else setTimeout(again, 5);
   })());
   let shownAt = 0; // when a load last showed its collection (epoch ms)
-  const show = fnShowReadCollection;
+  const show = fnShowReadCollection, read = fnReadFileNow;
   fnShowReadCollection = (...a) => { show(...a); shownAt = Date.now(); };
+  fnReadFileNow = (...a) => { bench.reads++; return read(...a); };
   return {
+    reads: 0, // the collection's reads, of opens and reloads
     // The engine's parse of the collection's text alone, best of two (the text flat already).
     parse: () => {
       const text = __tavreloHost.readTextFile(gsCurrentPath);
@@ -150,6 +152,7 @@ int main(int argc, char *argv[])
         benchworld::printProfile("an open", viewer.call(QStringLiteral("Profiler.stop"), {}, kLongMs).value(QStringLiteral("profile")).toObject(), 15);
     }
     QList<double> reloads, resident;
+    const int readsBefore = viewer.evaluate(QStringLiteral("bench.reads")).toInt();
     benchworld::heapMiB(viewer);
     resident.append(benchworld::residentMiB(scratch));
     for (int round = 1; round <= 5; ++round) {
@@ -162,6 +165,7 @@ int main(int argc, char *argv[])
         benchworld::heapMiB(viewer);
         resident.append(benchworld::residentMiB(scratch));
     }
+    const int reloadReads = viewer.evaluate(QStringLiteral("bench.reads")).toInt() - readsBefore;
     viewer.evaluate(QStringLiteral("window.close()"));
     turnUntil([&viewer] { return viewer.targets().isEmpty(); }, 60000); // its files are gone before the folder
 
@@ -180,6 +184,6 @@ int main(int argc, char *argv[])
     std::printf("\nreloads (ms):");
     for (const double ms : reloads)
         std::printf(" %.0f", ms);
-    std::printf("\n");
+    std::printf(", %d reads of the file for %lld replacements\n", reloadReads, static_cast<long long>(reloads.size()));
     return 0;
 }

@@ -268,6 +268,13 @@ TEST_F(Viewer, ALargeCollectionIsReadInTheBackgroundAndAnOpenAskedMeanwhileFollo
     EXPECT_TRUE(loggedRequests("message").isEmpty());
     EXPECT_EQ(ScratchRegistry::readFile(large), text) << "nothing was written";
     EXPECT_TRUE(turnUntil([this] { return m_devTools->evaluate(str("document.title")).toString().contains(str("Small.t-q")); }));
+
+    // Asked for again while it is read (as a watch reports one change more than once), a file
+    // that is still the one just read is read once.
+    m_devTools->evaluate(QStringLiteral("window.reads = 0; const again = fnReadFileNow; fnReadFileNow = (...a) => { reads++; return again(...a); };"
+                                        "fnLoadFile('%1', true); fnLoadFile('%1', true); true").arg(large));
+    ASSERT_TRUE(turnUntil([this] { return m_devTools->evaluate(str("shown.length >= 3 && !gbLoadingInBackground")).toBool(); }, 60000));
+    EXPECT_EQ(m_devTools->evaluate(str("reads")).toInt(), 1);
 }
 
 TEST_F(Viewer, AFileThatIsNotWellFormedOpensAsANewCollectionAndIsKept)

@@ -386,6 +386,10 @@ function fnEndBackgroundLoad()
     gbLoadingInBackground = false;
     var oNext = goLoadAfterBackground;
     goLoadAfterBackground = null;
+    // A reload asked for while the file was being read (its watch reports the same change more
+    // than once) is not made when the file is still the one just read.
+    if (oNext && gbCollectionOpen && fnSamePath(oNext.sPath || gsDefPath, gsCurrentPath) && !fnFileChangedSinceRead(goBase, gsCurrentPath))
+        return;
     if (oNext)
         fnLoadFile(oNext.sPath, oNext.bDoNotRecord);
 }
