@@ -14,7 +14,6 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSaveFile>
@@ -69,20 +68,6 @@ window.bench = (() => {
 })(), true
 )JS";
 
-double bestOfThree(const QString &program, const QStringList &arguments)
-{
-    double best = 0;
-    for (int i = 0; i < 3; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        if (!benchworld::run(program, arguments, QProcessEnvironment::systemEnvironment()))
-            return 0;
-        const double ms = double(timer.nsecsElapsed()) / 1e6;
-        best = i ? std::min(best, ms) : ms;
-    }
-    return best;
-}
-
 // Writes the collection again with its stamp advanced, replacing it by a rename as a save does.
 // `replaced`: when the new file took the old one's place (epoch ms).
 bool replaceWithNextStamp(const QString &path, int round, qint64 *replaced)
@@ -130,7 +115,7 @@ int main(int argc, char *argv[])
                                                                QStringLiteral("--fragments"), options.value(QStringLiteral("fragments")), collection},
                          environment))
         return 1;
-    const double xmllint = bestOfThree(QStringLiteral("xmllint"), {QStringLiteral("--noout"), collection});
+    const double xmllint = benchworld::bestOfThree(QStringLiteral("xmllint"), {QStringLiteral("--noout"), collection});
     if (xmllint <= 0 || !benchworld::run(QStringLiteral(REGSVR), {QStringLiteral("-s"), QStringLiteral(HELPERS)}, environment) ||
         !benchworld::run(QStringLiteral(CLIPVANE_LAUNCHER), {collection}, environment))
         return 1;
