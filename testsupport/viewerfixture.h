@@ -175,6 +175,23 @@ protected:
         return path;
     }
 
+    // A collection large enough to be read in the background (over 6 MiB): kLargeFragments
+    // fragments without identifiers in the folder "Big folder" (UIN 1).
+    static constexpr int kLargeFragments = 20000;
+    QString writeLargeCollection(const QString &name)
+    {
+        QByteArray text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root xmlns:TavTracker=\"http://www.tavrelo.com/tracker/\" "
+                          "TimeStamp=\"5\" NextUIN=\"2\" dbversion=\"1.0\"><TavTracker:ktDATABASE Name=\"Large\" IsDatabase=\"-1\" "
+                          "UIN=\"0\" CurrentNode=\"1\"><TavTracker:ktNODE Name=\"Big folder\" UIN=\"1\">";
+        for (int i = 0; i < kLargeFragments; ++i)
+            text += "<TavTracker:ktFRAGMENT Name=\"Title " + QByteArray::number(i) + "\" Text=\"" + QByteArray(340, 'w') + "\"/>";
+        text += "</TavTracker:ktNODE></TavTracker:ktDATABASE></root>\n";
+        EXPECT_GE(text.size(), 6 * 1024 * 1024);
+        const QString path = m_files.filePath(name);
+        ScratchRegistry::writeFile(path, text);
+        return path;
+    }
+
     ScratchRegistry m_registry;
     ScratchRuntime m_runtime;
     QProcessEnvironment m_extraEnvironment; // what a test adds for the programs it starts

@@ -171,11 +171,15 @@ const QHash<QString, Handler> &handlers()
              FileRead read;
              if (const CallResult failed = readFile(c.value("path").toString(), &read); FAILED(failed.hr))
                  return c.reply(failed);
+             // A text the engine may not parse as a document is not held: the page reads it
+             // as text.
              QJsonObject answer{{QStringLiteral("identity"), read.identity}};
              if (c.value("document").toBool()) {
                  const XmlProlog prolog = readXmlProlog(read.utf8);
                  answer.insert(QStringLiteral("document"), prolog.plain);
                  answer.insert(QStringLiteral("declaration"), prolog.declaration);
+                 if (!prolog.plain)
+                     return c.reply({answer});
              }
              answer.insert(QStringLiteral("content"), c.page->holdRead(std::move(read.utf8)));
              c.reply({answer});

@@ -220,6 +220,26 @@ TEST_F(Capture, ChangesByOthersReloadTheDialogOrStopTheGrab)
     }, kDialogMs));
 }
 
+// A large collection is read in the background; OK meanwhile stores nothing, and once its
+// tree shows the grab goes into it.
+TEST_F(Capture, OKWaitsForALargeCollectionReadInTheBackground)
+{
+    const QString path = writeLargeCollection(str("large.t-q"));
+    ASSERT_TRUE(registryprobe::setValue(tavrelo::registry::HKEY_CURRENT_USER, str("SOFTWARE\\Tavrelo\\Quillet\\Quillet"),
+                                        str("LastFile"), tavrelo::registry::REG_SZ, path.toUtf8()));
+    auto dialog = startGrab(captured("Text", "into the large one"));
+    EXPECT_TRUE(dialog->evaluate(QStringLiteral("LoadFile('%1'); const loading = gbLoadingInBackground; OK.click(); loading").arg(path)).toBool());
+    EXPECT_TRUE(waitForTree(*dialog, "Big folder"));
+    EXPECT_EQ(m_grab.state(), QProcess::Running) << "OK did nothing while the collection was read";
+    EXPECT_EQ(ScratchRegistry::readFile(path).count("<TavTracker:ktFRAGMENT"), kLargeFragments) << "nothing stored";
+    dialog->evaluate(str("setTimeout(() => OK.click()); true"));
+    EXPECT_EQ(grabExit(), 0);
+    const QList<QJsonObject> stored = fragments(path);
+    ASSERT_EQ(stored.size(), kLargeFragments + 1);
+    EXPECT_EQ(stored.last().value(str("Text")).toString(), str("into the large one"));
+    EXPECT_TRUE(messages().isEmpty());
+}
+
 TEST_F(Capture, AFailedSaveKeepsTheDialogOpenAndSaysWhy)
 {
     // No one may write there, not even root.

@@ -226,16 +226,8 @@ TEST_F(Viewer, AChangeOnDiskThatNobodyAnnouncedIsShownAndWaitsForAnEditInPlace)
 TEST_F(Viewer, ALargeCollectionIsReadInTheBackgroundAndAnOpenAskedMeanwhileFollows)
 {
     const QString small = writeCollection(str("Small.t-q"), "TimeStamp=\"1\" NextUIN=\"3\" dbversion=\"1.0\"", "2");
-    const QString large = m_files.filePath(str("Large.t-q"));
-    QByteArray text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root xmlns:TavTracker=\"http://www.tavrelo.com/tracker/\" "
-                      "TimeStamp=\"5\" NextUIN=\"2\" dbversion=\"1.0\"><TavTracker:ktDATABASE Name=\"Large\" IsDatabase=\"-1\" "
-                      "UIN=\"0\" CurrentNode=\"1\"><TavTracker:ktNODE Name=\"Big folder\" UIN=\"1\">";
-    constexpr int kFragments = 20000;
-    for (int i = 0; i < kFragments; ++i) // without identifiers: the open gives them
-        text += "<TavTracker:ktFRAGMENT Name=\"Title " + QByteArray::number(i) + "\" Text=\"" + QByteArray(340, 'w') + "\"/>";
-    text += "</TavTracker:ktNODE></TavTracker:ktDATABASE></root>\n";
-    ASSERT_GE(text.size(), 6 * 1024 * 1024);
-    ScratchRegistry::writeFile(large, text);
+    const QString large = writeLargeCollection(str("Large.t-q"));
+    const QByteArray text = ScratchRegistry::readFile(large);
 
     startClipvane({small});
     waitForTitle([](const QString &t) { return t.contains(str("Small.t-q")); });
@@ -261,7 +253,7 @@ TEST_F(Viewer, ALargeCollectionIsReadInTheBackgroundAndAnOpenAskedMeanwhileFollo
     ASSERT_TRUE(turnUntil([this] { return m_devTools->evaluate(str("shown.length == 2 && !gbLoadingInBackground")).toBool(); }, 60000));
     const QJsonArray shown = m_devTools->evaluate(str("shown")).toArray();
     EXPECT_EQ(shown[0].toArray()[0].toString(), str("Large.t-q"));
-    EXPECT_EQ(shown[0].toArray()[1].toInt(), kFragments + 2) << "every fragment has its identifier";
+    EXPECT_EQ(shown[0].toArray()[1].toInt(), kLargeFragments + 2) << "every fragment has its identifier";
     EXPECT_TRUE(shown[0].toArray()[2].toString().contains(str("Big folder")));
     EXPECT_EQ(shown[1].toArray()[0].toString(), str("Small.t-q")) << "the later open comes last";
     EXPECT_EQ(m_devTools->evaluate(str("JSON.stringify(during)")).toString(), str(R"({"open":false,"change":0})"));

@@ -681,10 +681,8 @@
     } catch (e) {
       return Promise.resolve(null);
     }
-    if (!read.document) {
-      call('file.content', { content: read.content }); // not kept waiting in the host
+    if (!read.document)
       return Promise.resolve(null);
-    }
     const frame = document.createElement('iframe');
     frame.setAttribute('sandbox', 'allow-same-origin');
     frame.style.display = 'none';
