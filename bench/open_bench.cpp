@@ -142,11 +142,16 @@ int main(int argc, char *argv[])
     resident.append(benchworld::residentMiB(scratch));
     for (int round = 1; round <= 5; ++round) {
         qint64 since = 0;
+        const bool profiled = options.isSet(profile) && round == 1;
+        if (profiled)
+            viewer.call(QStringLiteral("Profiler.start"), {});
         if (!replaceWithNextStamp(collection, round, &since)) {
             std::fprintf(stderr, "the collection could not be replaced\n");
             return 1;
         }
         reloads.append(figure(QStringLiteral("reloadAfter(%1)").arg(since)));
+        if (profiled)
+            benchworld::printProfile("a reload", viewer.call(QStringLiteral("Profiler.stop"), {}, kLongMs).value(QStringLiteral("profile")).toObject(), 15);
         benchworld::heapMiB(viewer);
         resident.append(benchworld::residentMiB(scratch));
     }

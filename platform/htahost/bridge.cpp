@@ -10,6 +10,7 @@
 #include "userrequests.h"
 #include "xmlprolog.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
@@ -167,29 +168,43 @@ const QHash<QString, Handler> &handlers()
              // The identity now, the text with the next call: as plain text, which reaches the
              // page faster than a JSON string would.
              // Asked for as a document, it also tells whether the engine may parse it as one
-             // (file.document) and what its declaration says.
-             FileRead read;
-             if (const CallResult failed = readFile(c.value("path").toString(), &read); FAILED(failed.hr))
-                 return c.reply(failed);
-             // A text the engine may not parse as a document is not held: the page reads it
-             // as text.
-             QJsonObject answer{{QStringLiteral("identity"), read.identity}};
-             if (c.value("document").toBool()) {
-                 const XmlProlog prolog = readXmlProlog(read.utf8);
+             // (file.document) and what its declaration says. A text the engine may not parse
+             // as a document is not held: the page reads it as text.
+             const QString path = c.value("path").toString();
+             const auto answerDocument = [&c](QJsonObject answer, QByteArrayView head, std::unique_ptr<QIODevice> read) {
+                 const XmlProlog prolog = readXmlProlog(head);
                  answer.insert(QStringLiteral("document"), prolog.plain);
                  answer.insert(QStringLiteral("declaration"), prolog.declaration);
-                 if (!prolog.plain)
-                     return c.reply({answer});
+                 if (prolog.plain)
+                     answer.insert(QStringLiteral("content"), c.page->holdRead(std::move(read)));
+                 c.reply({answer});
+             };
+             if (c.value("document").toBool()) {
+                 // A UTF-8 file stays open, and the engine parses it as it reads it.
+                 OpenedFile opened;
+                 if (const CallResult failed = openUtf8File(path, &opened); FAILED(failed.hr))
+                     return c.reply(failed);
+                 if (opened.file)
+                     return answerDocument({{QStringLiteral("identity"), opened.identity}}, opened.head, std::move(opened.file));
              }
-             answer.insert(QStringLiteral("content"), c.page->holdRead(std::move(read.utf8)));
+             FileRead read;
+             if (const CallResult failed = readFile(path, &read); FAILED(failed.hr))
+                 return c.reply(failed);
+             auto held = std::make_unique<QBuffer>();
+             held->setData(read.utf8);
+             held->open(QIODevice::ReadOnly);
+             QJsonObject answer{{QStringLiteral("identity"), read.identity}};
+             if (c.value("document").toBool())
+                 return answerDocument(answer, read.utf8, std::move(held));
+             answer.insert(QStringLiteral("content"), c.page->holdRead(std::move(held)));
              c.reply({answer});
          }},
         {QStringLiteral("file.content"),
          [](const Call &c) {
-             const std::optional<QByteArray> bytes = c.page->takeRead(c.value("content").toString());
-             if (!bytes)
+             std::unique_ptr<QIODevice> read = c.page->takeRead(c.value("content").toString());
+             if (!read)
                  return c.replyMalformed();
-             replyBytes(c.job, QByteArrayLiteral("text/plain;charset=utf-8"), *bytes);
+             replyDevice(c.job, QByteArrayLiteral("text/plain;charset=utf-8"), std::move(read));
          }},
         {QStringLiteral("file.identity"),
          [](const Call &c) {
@@ -318,9 +333,8 @@ void handleBridgeRequest(QWebEngineUrlRequestJob *job)
         return;
     }
     if (method == u"file.document") { // a frame of the page loads a held read as its document
-        const std::optional<QByteArray> bytes = page->takeRead(call.value(QStringLiteral("content")).toString());
-        if (bytes)
-            replyBytes(job, QByteArrayLiteral("application/xml;charset=utf-8"), *bytes);
+        if (std::unique_ptr<QIODevice> read = page->takeRead(call.value(QStringLiteral("content")).toString()))
+            replyDevice(job, QByteArrayLiteral("application/xml;charset=utf-8"), std::move(read));
         else
             job->fail(QWebEngineUrlRequestJob::UrlNotFound);
         return;

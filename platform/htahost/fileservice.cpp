@@ -239,6 +239,34 @@ CallResult readFile(const QString &path, FileRead *read)
     return {};
 }
 
+CallResult openUtf8File(const QString &path, OpenedFile *opened)
+{
+    constexpr qsizetype kHead = 64 * 1024;
+    if (CallResult bad = checkPath(path); FAILED(bad.hr))
+        return bad;
+    struct stat status {};
+    CallResult failed;
+    const int fd = openReadable(path, &status, &failed);
+    if (fd < 0)
+        return failed;
+    auto file = std::make_unique<QFile>();
+    if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return CallResult::failure(E_FAIL, QStringLiteral("Cannot read '%1': %2").arg(path, file->errorString()));
+    }
+    opened->head.resize(kHead);
+    const ssize_t got = ::pread(fd, opened->head.data(), size_t(kHead), 0);
+    if (got < 0)
+        return CallResult::failure(E_FAIL, QStringLiteral("Cannot read '%1': %2").arg(path, qt_error_string(errno)));
+    opened->head.truncate(got);
+    opened->identity = identityOf(status, opened->head);
+    const auto byBom = QStringConverter::encodingForData(opened->head);
+    const QString declared = declaredEncoding(opened->head);
+    if (byBom ? *byBom == QStringConverter::Utf8 : declared.isEmpty() || declared == u"utf-8" || declared == u"utf8")
+        opened->file = std::move(file);
+    return {};
+}
+
 CallResult readTextFile(const QString &path)
 {
     FileRead read;

@@ -7,7 +7,10 @@
 #include "objecttable.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
+
+#include <memory>
 
 namespace tavrelo::htahost {
 
@@ -36,6 +39,16 @@ struct FileRead {
 // else as UTF-8. Only regular files of at most kMaxReadBytes are read; anything else fails with
 // E_NOT_A_READABLE_FILE and a description that names the path and the reason.
 CallResult readFile(const QString &path, FileRead *read);
+// A file opened to be read as it is used: the engine parses a large collection from it as the
+// bytes arrive, while nothing else holds them. Only a file that is UTF-8 as it stands (no
+// byte-order mark but UTF-8's, no other encoding declared) is kept open; `file` is null for any
+// other, which is read whole by readFile.
+struct OpenedFile {
+    std::unique_ptr<QFile> file;
+    QByteArray head; // its first bytes, enough for the prolog of a collection
+    QString identity;
+};
+CallResult openUtf8File(const QString &path, OpenedFile *opened);
 // The text of a file, as readFile reads it.
 CallResult readTextFile(const QString &path);
 // Writes UTF-8 into a temporary file beside the target, flushes it to disk and renames it over

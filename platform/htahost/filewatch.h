@@ -2,13 +2,16 @@
 
 // Watches one file for a page: every change the system reports of it, also its replacement by a
 // rename (as sync programs and atomic saves do) or its removal and new creation, is told once,
-// after the changes have settled for a moment.
+// after the changes have settled for a moment: a file written in place for longer than one that
+// another file replaced.
 
 #include <QFileSystemWatcher>
 #include <QObject>
 #include <QTimer>
 
 #include <functional>
+#include <optional>
+#include <utility>
 
 namespace tavrelo::htahost {
 
@@ -28,6 +31,7 @@ private:
     QFileSystemWatcher m_watcher;
     QTimer m_settle;
     QString m_path;
+    std::optional<std::pair<quint64, quint64>> m_file; // the file the path named when it was last told
 };
 
 } // namespace tavrelo::htahost

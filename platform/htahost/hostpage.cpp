@@ -192,23 +192,24 @@ void HostPage::watchFile(const QString &path)
     m_fileWatch->watch(path);
 }
 
-QString HostPage::holdRead(QByteArray bytes)
+QString HostPage::holdRead(std::unique_ptr<QIODevice> read)
 {
-    constexpr qsizetype kHeld = 2; // a page takes each read at once; older ones were abandoned
+    constexpr size_t kHeld = 2; // a page takes each read at once; older ones were abandoned
     while (m_heldReads.size() >= kHeld)
-        m_heldReads.removeFirst();
+        m_heldReads.erase(m_heldReads.begin());
     const QString name = QUuid::createUuid().toString(QUuid::Id128);
-    m_heldReads.append({name, std::move(bytes)});
+    m_heldReads.emplace_back(name, std::move(read));
     return name;
 }
 
-std::optional<QByteArray> HostPage::takeRead(const QString &name)
+std::unique_ptr<QIODevice> HostPage::takeRead(const QString &name)
 {
-    for (qsizetype at = 0; at < m_heldReads.size(); ++at) {
-        if (m_heldReads.at(at).first == name)
-            return m_heldReads.takeAt(at).second;
-    }
-    return std::nullopt;
+    const auto held = std::find_if(m_heldReads.begin(), m_heldReads.end(), [&name](const auto &read) { return read.first == name; });
+    if (held == m_heldReads.end())
+        return nullptr;
+    std::unique_ptr<QIODevice> read = std::move(held->second);
+    m_heldReads.erase(held);
+    return read;
 }
 
 bool HostPage::acceptNavigationRequest(const QUrl &url, NavigationType, bool isMainFrame)
@@ -239,6 +240,10 @@ QWebEnginePage *HostPage::createWindow(WebWindowType)
 void HostPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message, int line,
                                         const QString &source)
 {
+    // A file parsed in its sandboxed frame refuses the host's own script, as it should: that is
+    // no news.
+    if (QUrl(source).path().endsWith(u"/file.document") && message.startsWith(u"Blocked script execution"))
+        return;
     const QString text = QStringLiteral("%1:%2: %3").arg(QUrl(source).fileName()).arg(line).arg(message);
     if (level == ErrorMessageLevel)
         qCWarning(lcConsole).noquote() << text;

@@ -10,11 +10,13 @@
 #include "pagesite.h"
 
 #include <QHash>
+#include <QIODevice>
 #include <QPointer>
 #include <QWebEnginePage>
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace tavrelo::htahost {
 
@@ -39,9 +41,10 @@ public:
     QHash<QString, QList<QByteArray>> &transfers() { return m_transfers; }
     // Long calls staged through the page's web channel.
     BulkChannel &bulk() { return *m_bulk; }
-    // A file read for the page, kept under a new name until the page takes its text.
-    QString holdRead(QByteArray bytes);
-    std::optional<QByteArray> takeRead(const QString &name);
+    // A file read for the page, kept under a new name until a request of the page takes it: its
+    // bytes, or the open file the engine reads as it parses.
+    QString holdRead(std::unique_ptr<QIODevice> read);
+    std::unique_ptr<QIODevice> takeRead(const QString &name);
     // Tells the page's script (__tavreloHost's "tavrelofilechange" event of the window) when the
     // file at `path` changes on disk, whoever changed it; an empty path ends the watch.
     void watchFile(const QString &path);
@@ -64,7 +67,7 @@ private:
     ComPtr<PageSite> m_site;
     std::unique_ptr<ObjectTable> m_objects;
     QHash<QString, QList<QByteArray>> m_transfers;
-    QList<std::pair<QString, QByteArray>> m_heldReads;
+    std::vector<std::pair<QString, std::unique_ptr<QIODevice>>> m_heldReads;
     BulkChannel *m_bulk;
     std::unique_ptr<FileWatch> m_fileWatch;
 };

@@ -11,11 +11,19 @@ void replyBytes(QWebEngineUrlRequestJob *job, const QByteArray &mimeType, const 
 {
     if (!job)
         return;
-    auto *buffer = new QBuffer(job); // lives as long as the request
+    auto buffer = std::make_unique<QBuffer>();
     buffer->setData(bytes);
     buffer->open(QIODevice::ReadOnly);
+    replyDevice(job, mimeType, std::move(buffer));
+}
+
+void replyDevice(QWebEngineUrlRequestJob *job, const QByteArray &mimeType, std::unique_ptr<QIODevice> device)
+{
+    if (!job)
+        return;
+    device->setParent(job); // lives as long as the request
     job->setProperty(kAnsweredProperty, true);
-    job->reply(mimeType, buffer);
+    job->reply(mimeType, device.release());
 }
 
 namespace {

@@ -11,43 +11,61 @@ function fnTreeEscape(sText)
     return String(sText === null || sText === undefined ? "" : sText).replace(/[&<>"]/g, function (c) { return kTreeEntities[c]; });
 }
 
+// Names compare as the user's language sorts them (as localeCompare does), with one collator.
+var gfTreeCompareNames = new Intl.Collator().compare;
+
+// The collection's folders by the element they are directly under, gathered in one pass over
+// the folders alone: the fragments beside them, most of a collection, are never looked at.
+function fnTreeFoldersByParent(oDatabase)
+{
+    var oByParent = new Map();
+    var oFolders = oDatabase.getElementsByTagName(cxbiNODE);
+    for (var i = 0, n = oFolders.length; i < n; i++) {
+        var oFolder = oFolders[i];
+        var aSiblings = oByParent.get(oFolder.parentNode);
+        if (!aSiblings)
+            oByParent.set(oFolder.parentNode, aSiblings = []);
+        aSiblings.push({ element: oFolder, name: String(oFolder.getAttribute(cxbiAttName) || ""),
+                         unsorted: oFolder.getAttribute(cxbiAttUnsorted) });
+    }
+    return oByParent;
+}
+
 // The folders directly under `oElement`, in the order the outline shows them: under the root
 // folder the default folder first, then the others; each group in ascending order of name.
-function fnTreeChildFolders(oElement, bIsDatabase)
+function fnTreeChildFolders(oElement, bIsDatabase, oByParent)
 {
-    var aFolders = [];
-    for (var oChild = oElement.firstChild; oChild; oChild = oChild.nextSibling) {
-        if (oChild.nodeType == 1 && oChild.nodeName == cxbiNODE)
-            aFolders.push(oChild);
-    }
+    var aFolders = oByParent.get(oElement) || [];
     var fnByName = function (a, b) {
-        return String(a.getAttribute(cxbiAttName) || "").localeCompare(String(b.getAttribute(cxbiAttName) || ""));
+        return gfTreeCompareNames(a.name, b.name);
     };
     if (!bIsDatabase)
-        return aFolders.sort(fnByName);
-    var aDefault = aFolders.filter(function (o) { return o.getAttribute(cxbiAttUnsorted) == "1"; });
-    var aOthers = aFolders.filter(function (o) { return o.getAttribute(cxbiAttUnsorted) === null; });
+        return aFolders.slice().sort(fnByName);
+    var aDefault = aFolders.filter(function (o) { return o.unsorted == "1"; });
+    var aOthers = aFolders.filter(function (o) { return o.unsorted === null; });
     return aDefault.sort(fnByName).concat(aOthers.sort(fnByName));
 }
 
-function fnRenderTreeItem(oElement, sCurrentNode, bIsDatabase)
+// One item of the outline: `oFolder` is {element, name, unsorted} (see fnTreeFoldersByParent).
+function fnRenderTreeItem(oFolder, sCurrentNode, bIsDatabase, oByParent)
 {
-    var aChildren = fnTreeChildFolders(oElement, bIsDatabase);
+    var oElement = oFolder.element;
+    var aChildren = fnTreeChildFolders(oElement, bIsDatabase, oByParent);
     var sUIN = oElement.getAttribute(cxbiAttUIN);
     var sItem = "<LI class=\"" + (bIsDatabase ? "FolderExpanded" : "FolderCollapsed") + "\" UIN=\"" + fnTreeEscape(sUIN) + "\"";
     if (bIsDatabase)
         sItem += " IsDatabase=\"1\"";
     sItem += " IsExpandable=\"" + (aChildren.length ? "true" : "false") + "\" IsExpanded=\"" + (bIsDatabase ? kTreeTrue : kTreeFalse) + "\"";
-    if (!bIsDatabase && oElement.getAttribute(cxbiAttUnsorted) == "1")
+    if (!bIsDatabase && oFolder.unsorted == "1")
         sItem += " IsUnsortedNode=\"1\"";
     sItem += "><SPAN class=\"FolderNameNotFocused\" name=\"FolderName\" nowrap IsFocused=\"" +
         (sCurrentNode !== null && sUIN == sCurrentNode ? "true" : "false") + "\">" +
         fnTreeEscape(oElement.getAttribute(cxbiAttName)) + "</SPAN>";
     if (aChildren.length) {
-        sItem += "<UL class=\"SubTree\" name=\"SubTree\" id=\"SubTree\">";
+        var aItems = [];
         for (var i = 0; i < aChildren.length; i++)
-            sItem += fnRenderTreeItem(aChildren[i], sCurrentNode, false);
-        sItem += "</UL>";
+            aItems.push(fnRenderTreeItem(aChildren[i], sCurrentNode, false, oByParent));
+        sItem += "<UL class=\"SubTree\" name=\"SubTree\" id=\"SubTree\">" + aItems.join("") + "</UL>";
     }
     return sItem + "</LI>";
 }
@@ -60,5 +78,6 @@ function fnRenderFolderTree(oBase)
         return "";
     return "<UL class=\"FoldersTree\" name=\"FoldersTree\" id=\"FoldersTree\" UIN=\"" +
         fnTreeEscape(oDatabase.getAttribute(cxbiAttUIN)) + "\" onSelectionChange=\"top.fnOnTreeSelectionChange();\">" +
-        fnRenderTreeItem(oDatabase, oDatabase.getAttribute(cxbiAttCurrentNode), true) + "</UL>";
+        fnRenderTreeItem({ element: oDatabase, name: "", unsorted: null }, oDatabase.getAttribute(cxbiAttCurrentNode), true,
+                         fnTreeFoldersByParent(oDatabase)) + "</UL>";
 }

@@ -696,7 +696,10 @@
           release();
           resolve(null);
         } else {
-          resolve({ document: parsed, identity: read.identity, declaration: read.declaration || null, release: release });
+          // The engine read the file as it parsed it: a file written over meanwhile is no
+          // longer the one the identity names.
+          const identity = call('file.identity', { path: String(path) }) === read.identity ? read.identity : '';
+          resolve({ document: parsed, identity: identity, declaration: read.declaration || null, release: release });
         }
       };
       frame.src = kBridge + 'file.document?' + encodeURIComponent(JSON.stringify({ content: read.content, frame: frameId }));
