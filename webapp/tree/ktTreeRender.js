@@ -25,10 +25,16 @@ function fnTreeFoldersByParent(oDatabase)
         var aSiblings = oByParent.get(oFolder.parentNode);
         if (!aSiblings)
             oByParent.set(oFolder.parentNode, aSiblings = []);
-        aSiblings.push({ element: oFolder, name: String(oFolder.getAttribute(cxbiAttName) || ""),
-                         unsorted: oFolder.getAttribute(cxbiAttUnsorted) });
+        aSiblings.push(fnTreeFolder(oFolder));
     }
     return oByParent;
+}
+
+// What the outline shows of a folder element, read once.
+function fnTreeFolder(oElement)
+{
+    return { element: oElement, uin: oElement.getAttribute(cxbiAttUIN), name: String(oElement.getAttribute(cxbiAttName) || ""),
+             unsorted: oElement.getAttribute(cxbiAttUnsorted) };
 }
 
 // The folders directly under `oElement`, in the order the outline shows them: under the root
@@ -46,12 +52,11 @@ function fnTreeChildFolders(oElement, bIsDatabase, oByParent)
     return aDefault.sort(fnByName).concat(aOthers.sort(fnByName));
 }
 
-// One item of the outline: `oFolder` is {element, name, unsorted} (see fnTreeFoldersByParent).
+// One item of the outline, of a folder as fnTreeFolder reads it.
 function fnRenderTreeItem(oFolder, sCurrentNode, bIsDatabase, oByParent)
 {
-    var oElement = oFolder.element;
-    var aChildren = fnTreeChildFolders(oElement, bIsDatabase, oByParent);
-    var sUIN = oElement.getAttribute(cxbiAttUIN);
+    var aChildren = fnTreeChildFolders(oFolder.element, bIsDatabase, oByParent);
+    var sUIN = oFolder.uin;
     var sItem = "<LI class=\"" + (bIsDatabase ? "FolderExpanded" : "FolderCollapsed") + "\" UIN=\"" + fnTreeEscape(sUIN) + "\"";
     if (bIsDatabase)
         sItem += " IsDatabase=\"1\"";
@@ -60,7 +65,7 @@ function fnRenderTreeItem(oFolder, sCurrentNode, bIsDatabase, oByParent)
         sItem += " IsUnsortedNode=\"1\"";
     sItem += "><SPAN class=\"FolderNameNotFocused\" name=\"FolderName\" nowrap IsFocused=\"" +
         (sCurrentNode !== null && sUIN == sCurrentNode ? "true" : "false") + "\">" +
-        fnTreeEscape(oElement.getAttribute(cxbiAttName)) + "</SPAN>";
+        fnTreeEscape(oFolder.name) + "</SPAN>";
     if (aChildren.length) {
         var aItems = [];
         for (var i = 0; i < aChildren.length; i++)
@@ -78,6 +83,6 @@ function fnRenderFolderTree(oBase)
         return "";
     return "<UL class=\"FoldersTree\" name=\"FoldersTree\" id=\"FoldersTree\" UIN=\"" +
         fnTreeEscape(oDatabase.getAttribute(cxbiAttUIN)) + "\" onSelectionChange=\"top.fnOnTreeSelectionChange();\">" +
-        fnRenderTreeItem({ element: oDatabase, name: "", unsorted: null }, oDatabase.getAttribute(cxbiAttCurrentNode), true,
+        fnRenderTreeItem(fnTreeFolder(oDatabase), oDatabase.getAttribute(cxbiAttCurrentNode), true,
                          fnTreeFoldersByParent(oDatabase)) + "</UL>";
 }
