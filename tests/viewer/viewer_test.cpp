@@ -267,6 +267,23 @@ TEST_F(Viewer, ALargeCollectionIsReadInTheBackgroundAndAnOpenAskedMeanwhileFollo
                                         "fnLoadFile('%1', true); fnLoadFile('%1', true); true").arg(large));
     ASSERT_TRUE(turnUntil([this] { return m_devTools->evaluate(str("shown.length >= 3 && !gbLoadingInBackground")).toBool(); }, 60000));
     EXPECT_EQ(m_devTools->evaluate(str("reads")).toInt(), 1);
+
+    // Replaced by a rename while it is read (the engine goes on reading the file it opened), it
+    // is read again once that read has ended.
+    m_devTools->evaluate(QStringLiteral(R"JS(
+      window.replaced = false; const opening = fnCheckedInitializeFileAsync;
+      fnCheckedInitializeFileAsync = (...a) => {
+        const parsing = opening(...a);
+        if (!replaced) {
+          replaced = true;
+          __tavreloHost.writeTextFile('%2', __tavreloHost.readTextFile('%1'));
+        }
+        return parsing;
+      };
+      fnLoadFile('%2', true); true)JS").arg(small, large));
+    EXPECT_TRUE(turnUntil([this] { return m_devTools->evaluate(str("!gbLoadingInBackground && shown[shown.length - 1][0] == 'Large.t-q' &&"
+                                                                    " shown[shown.length - 1][1] == shown[1][1]")).toBool(); }, 10000))
+        << "the replaced file is shown, before the viewer's own look every 15 s";
 }
 
 TEST_F(Viewer, AFileThatIsNotWellFormedOpensAsANewCollectionAndIsKept)

@@ -392,6 +392,8 @@ function fnEndBackgroundLoad()
         return;
     if (oNext)
         fnLoadFile(oNext.sPath, oNext.bDoNotRecord);
+    else // a change the watch told of while the file was read is looked at now
+        fnCheckCollectionOnDisk();
 }
 
 // ---- Long work and the wait indicator ------------------------------------------------------------

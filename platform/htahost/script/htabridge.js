@@ -696,10 +696,9 @@
           release();
           resolve(null);
         } else {
-          // The engine read the file as it parsed it: a file written over meanwhile is no
-          // longer the one the identity names.
-          const identity = call('file.identity', { path: String(path) }) === read.identity ? read.identity : '';
-          resolve({ document: parsed, identity: identity, declaration: read.declaration || null, release: release });
+          // The identity is the file's as it was opened: a file replaced or written while the
+          // engine read it is no longer that file, so whoever looks at it next reads it again.
+          resolve({ document: parsed, identity: read.identity, declaration: read.declaration || null, release: release });
         }
       };
       frame.src = kBridge + 'file.document?' + encodeURIComponent(JSON.stringify({ content: read.content, frame: frameId }));
