@@ -363,6 +363,7 @@ function fnSyncFilterButton()
 // meanwhile follows it. A change that has to read the file again calls fnReadFileNow.
 var goLoadAfterBackground = null; // {sPath, bDoNotRecord}: the last load asked for during one in the background
 var gbLoadingInBackground = false;
+var gbCheckAfterBackgroundLoad = false; // the file watch told of a change during such a load
 
 function fnLoadFile(sPath, bDoNotRecord)
 {
@@ -384,6 +385,8 @@ function fnLoadFile(sPath, bDoNotRecord)
 function fnEndBackgroundLoad()
 {
     gbLoadingInBackground = false;
+    var bCheck = gbCheckAfterBackgroundLoad;
+    gbCheckAfterBackgroundLoad = false;
     var oNext = goLoadAfterBackground;
     goLoadAfterBackground = null;
     // A reload asked for while the file was being read (its watch reports the same change more
@@ -392,7 +395,7 @@ function fnEndBackgroundLoad()
         return;
     if (oNext)
         fnLoadFile(oNext.sPath, oNext.bDoNotRecord);
-    else // a change the watch told of while the file was read is looked at now
+    else if (bCheck) // a change the watch told of while the file was read
         fnCheckCollectionOnDisk();
 }
 
@@ -829,6 +832,10 @@ function fnStartWatchingCollections()
 
 function fnCheckCollectionOnDisk()
 {
+    if (gbLoadingInBackground) {
+        gbCheckAfterBackgroundLoad = true;
+        return;
+    }
     // A change kept after a failed save is not read over: the next change takes it along (and its
     // stamp check finds another program's change).
     if (!gsCurrentPath || !gbCollectionOpen || goPendingSave || fnHasUnsavedChange(goBase) ||
