@@ -143,12 +143,8 @@ bool measure(int fragments, Figures *figures)
     QProcessEnvironment environment = benchworld::environment(scratch, viewerPort);
     // The capture dialog opens the last collection, else this one.
     const QString collection = scratch.filePath(QStringLiteral("home/Clipvane.t-q"));
-    if (!run(QStringLiteral(COLLECTION_GENERATOR),
-             {QStringLiteral("--folders"), QString::number(qMax(10, fragments / 10)), QStringLiteral("--fragments"),
-              QString::number(fragments), collection},
-             environment) ||
-        !run(QStringLiteral(REGSVR), {QStringLiteral("-s"), QStringLiteral(HELPERS)}, environment) ||
-        !run(QStringLiteral(CLIPVANE_LAUNCHER), {collection}, environment))
+    if (!benchworld::generateCollection(collection, QString::number(qMax(10, fragments / 10)), QString::number(fragments), environment) ||
+        !benchworld::startViewer(collection, environment))
         return false;
     std::printf("\ncollection: %d fragments, %.1f MiB\n", fragments, double(QFileInfo(collection).size()) / (1024.0 * 1024.0));
     figures->xmllint = benchworld::bestOfThree(QStringLiteral("xmllint"), {QStringLiteral("--noout"), collection});

@@ -127,11 +127,8 @@ int main(int argc, char *argv[])
     const quint16 port = benchworld::freePort();
     const QProcessEnvironment environment = benchworld::environment(scratch, port);
 
-    if (!run(QStringLiteral(COLLECTION_GENERATOR), {QStringLiteral("--folders"), folders, QStringLiteral("--fragments"),
-                                                   fragments, QStringLiteral("--large-folder"), large, collection},
-             environment) ||
-        !run(QStringLiteral(REGSVR), {QStringLiteral("-s"), QStringLiteral(HELPERS)}, environment) ||
-        !run(QStringLiteral(CLIPVANE_LAUNCHER), {collection}, environment))
+    if (!benchworld::generateCollection(collection, folders, fragments, environment, {QStringLiteral("--large-folder"), large}) ||
+        !benchworld::startViewer(collection, environment))
         return 1;
     std::printf("collection: %s folders, %s fragments, %s of them in one folder, %.1f MiB\n", qPrintable(folders),
                 qPrintable(fragments), qPrintable(large), static_cast<double>(QFile(collection).size()) / (1024.0 * 1024.0));

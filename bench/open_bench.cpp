@@ -112,13 +112,11 @@ int main(int argc, char *argv[])
     // The page's reference parse collects garbage first (gc()).
     environment.insert(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS"),
                        environment.value(QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS")) + QStringLiteral(" --js-flags=--expose-gc"));
-    if (!benchworld::run(QStringLiteral(COLLECTION_GENERATOR), {QStringLiteral("--folders"), options.value(QStringLiteral("folders")),
-                                                               QStringLiteral("--fragments"), options.value(QStringLiteral("fragments")), collection},
-                         environment))
+    if (!benchworld::generateCollection(collection, options.value(QStringLiteral("folders")), options.value(QStringLiteral("fragments")),
+                                        environment))
         return 1;
     const double xmllint = benchworld::bestOfThree(QStringLiteral("xmllint"), {QStringLiteral("--noout"), collection});
-    if (xmllint <= 0 || !benchworld::run(QStringLiteral(REGSVR), {QStringLiteral("-s"), QStringLiteral(HELPERS)}, environment) ||
-        !benchworld::run(QStringLiteral(CLIPVANE_LAUNCHER), {collection}, environment))
+    if (xmllint <= 0 || !benchworld::startViewer(collection, environment))
         return 1;
     std::printf("collection: %s folders, %s fragments, %.1f MiB\n", qPrintable(options.value(QStringLiteral("folders"))),
                 qPrintable(options.value(QStringLiteral("fragments"))), double(QFile(collection).size()) / (1024.0 * 1024.0));

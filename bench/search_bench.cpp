@@ -96,11 +96,9 @@ int main(int argc, char *argv[])
     const QString collection = scratch.filePath(QStringLiteral("large.t-q"));
     const quint16 port = benchworld::freePort();
     const QProcessEnvironment environment = benchworld::environment(scratch, port);
-    if (!benchworld::run(QStringLiteral(COLLECTION_GENERATOR), {QStringLiteral("--folders"), options.value(QStringLiteral("folders")),
-                                                               QStringLiteral("--fragments"), options.value(QStringLiteral("fragments")), collection},
-                         environment) ||
-        !benchworld::run(QStringLiteral(REGSVR), {QStringLiteral("-s"), QStringLiteral(HELPERS)}, environment) ||
-        !benchworld::run(QStringLiteral(CLIPVANE_LAUNCHER), {collection}, environment))
+    if (!benchworld::generateCollection(collection, options.value(QStringLiteral("folders")), options.value(QStringLiteral("fragments")),
+                                        environment) ||
+        !benchworld::startViewer(collection, environment))
         return 1;
     std::printf("collection: %s folders, %s fragments, %.1f MiB\n", qPrintable(options.value(QStringLiteral("folders"))),
                 qPrintable(options.value(QStringLiteral("fragments"))), double(QFile(collection).size()) / (1024.0 * 1024.0));

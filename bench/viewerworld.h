@@ -35,6 +35,22 @@ inline bool run(const QString &program, const QStringList &arguments, const QPro
     return ok;
 }
 
+// Writes a generated collection of `folders` and `fragments` (and the generator's `more` options).
+inline bool generateCollection(const QString &collection, const QString &folders, const QString &fragments,
+                               const QProcessEnvironment &environment, const QStringList &more = {})
+{
+    return run(QStringLiteral(COLLECTION_GENERATOR),
+               QStringList{QStringLiteral("--folders"), folders, QStringLiteral("--fragments"), fragments} + more + QStringList{collection},
+               environment);
+}
+
+// Registers the helpers and starts the viewer (through Clipvane) on the collection.
+inline bool startViewer(const QString &collection, const QProcessEnvironment &environment)
+{
+    return run(QStringLiteral(REGSVR), {QStringLiteral("-s"), QStringLiteral(HELPERS)}, environment) &&
+           run(QStringLiteral(CLIPVANE_LAUNCHER), {collection}, environment);
+}
+
 // The shortest of three runs of a program, in milliseconds; 0 when it failed.
 inline double bestOfThree(const QString &program, const QStringList &arguments)
 {
