@@ -34,14 +34,23 @@ bool isProgram(const QString &path)
 
 } // namespace
 
-Command captureDialogCommand(const QString &menuArgumentsFile)
+CapturePage capturePage()
 {
     // The user's own registration first, else the machine's (an installed package's).
     QString page = stringValue(HKEY_CURRENT_USER, kMenuEntryKey);
     if (page.isEmpty())
         page = stringValue(HKEY_LOCAL_MACHINE, kMenuEntryKey);
     if (!page.startsWith(u"res://"))
-        return {{}, {}, QStringLiteral("Clipvane is not registered: the capture page is unknown")};
+        return {{}, QStringLiteral("Clipvane is not registered: the capture page is unknown")};
+    return {page, {}};
+}
+
+Command captureDialogCommand(const QString &menuArgumentsFile)
+{
+    const CapturePage registered = capturePage();
+    if (!registered.error.isEmpty())
+        return {{}, {}, registered.error};
+    const QString &page = registered.address;
     const tavrelo::shell::HtaOpenCommand open = tavrelo::shell::findHtaOpenCommand();
     if (open.outcome != tavrelo::shell::HtaOpenCommand::Outcome::Found)
         return {{}, {}, QStringLiteral("no program is registered to run HTML Applications")};

@@ -16,6 +16,13 @@ struct Command {
     QString error;
 };
 
+// The capture page registration recorded (a res: address), or why there is none.
+struct CapturePage {
+    QString address;
+    QString error;
+};
+CapturePage capturePage();
+
 // The capture dialog for the page whose menu arguments are in `menuArgumentsFile`.
 Command captureDialogCommand(const QString &menuArgumentsFile);
 

@@ -5,7 +5,8 @@
 // frames (nativemessage.h). Requests:
 //
 //   {"command":"grab","title":…,"url":…,"selectionType":"Text","text":…}
-//       opens the capture dialog on that page; answered when the dialog has ended with
+//       opens the capture dialog on that page (in the standby a running viewer keeps ready, else
+//       as a process of its own); answered when the dialog has ended with
 //       {"ok":true,"outcome":"stored"|"cancelled"} or {"ok":false,"error":…}
 //   {"command":"start"}
 //       starts Clipvane; answered {"ok":true,"outcome":"started"} or an error
@@ -20,6 +21,9 @@
 
 #include "capture.h"
 #include "nativemessage.h"
+#include "standbydialog.h"
+
+#include "ipc/capturedialog.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -160,23 +164,55 @@ private:
 
     void grab(const Request &request)
     {
+        const CapturePage page = capturePage();
+        if (!page.error.isEmpty())
+            return refuse(page.error);
+        const QJsonObject captured{{QStringLiteral("title"), request.title},
+                                   {QStringLiteral("url"), request.url},
+                                   {QStringLiteral("selectionType"), request.selectionType},
+                                   {QStringLiteral("text"), request.text}};
+        // The standby a running viewer keeps opens the dialog; else the dialog is a process of its own.
+        ++m_running;
+        if (!tavrelo::ipc::capturedialog::standbyWanted())
+            return startDialog(captured);
+        auto *standby = new StandbyDialog(page.address, captured, this);
+        standby->onUnavailable = [this, standby, captured] {
+            standby->deleteLater();
+            startDialog(captured);
+        };
+        standby->onEnded = [this, standby](const DialogOutcome &outcome) {
+            standby->deleteLater();
+            dialogEnded(outcome);
+        };
+        standby->start();
+    }
+
+    void dialogEnded(const DialogOutcome &outcome)
+    {
+        if (outcome.ok)
+            answer(successAnswer(outcome.outcome));
+        else
+            refuse(outcome.error);
+        --m_running;
+        quitWhenDone();
+    }
+
+    void startDialog(const QJsonObject &captured)
+    {
         // The page's text goes to the dialog in a file only this user can read, removed when
         // the dialog has ended.
         auto arguments = std::make_shared<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/clipvane-grab-XXXXXX.json"));
+        const auto failed = [this](const QString &error) { dialogEnded({false, {}, error}); };
         if (!arguments->open())
-            return refuse(QStringLiteral("the page could not be handed to the capture dialog: ") + arguments->errorString());
-        const QByteArray json = QJsonDocument(QJsonObject{{QStringLiteral("title"), request.title},
-                                                          {QStringLiteral("url"), request.url},
-                                                          {QStringLiteral("selectionType"), request.selectionType},
-                                                          {QStringLiteral("text"), request.text}})
-                                    .toJson(QJsonDocument::Compact);
+            return failed(QStringLiteral("the page could not be handed to the capture dialog: ") + arguments->errorString());
+        const QByteArray json = QJsonDocument(captured).toJson(QJsonDocument::Compact);
         if (arguments->write(json) != json.size() || !arguments->flush())
-            return refuse(QStringLiteral("the page could not be handed to the capture dialog: ") + arguments->errorString());
+            return failed(QStringLiteral("the page could not be handed to the capture dialog: ") + arguments->errorString());
         arguments->close();
 
         const Command command = captureDialogCommand(arguments->fileName());
         if (!command.error.isEmpty())
-            return refuse(command.error);
+            return failed(command.error);
         auto *dialog = new QProcess(this);
         dialog->setProgram(command.program);
         dialog->setArguments(command.arguments);
@@ -193,24 +229,15 @@ private:
                     *lastError = QString::fromUtf8(line.trimmed()).left(500);
             }
         });
-        ++m_running;
         connect(dialog, &QProcess::finished, this, [this, dialog, arguments, lastError](int code, QProcess::ExitStatus status) {
-            const DialogOutcome outcome = dialogOutcome(status == QProcess::CrashExit, code, *lastError);
-            if (outcome.ok)
-                answer(successAnswer(outcome.outcome));
-            else
-                refuse(outcome.error);
             dialog->deleteLater();
-            --m_running;
-            quitWhenDone();
+            dialogEnded(dialogOutcome(status == QProcess::CrashExit, code, *lastError));
         });
         connect(dialog, &QProcess::errorOccurred, this, [this, dialog, arguments, program = command.program](QProcess::ProcessError error) {
             if (error != QProcess::FailedToStart)
                 return;
-            refuse(QStringLiteral("the capture dialog could not be started (%1)").arg(program));
             dialog->deleteLater();
-            --m_running;
-            quitWhenDone();
+            dialogEnded({false, {}, QStringLiteral("the capture dialog could not be started (%1)").arg(program)});
         });
         dialog->start();
     }

@@ -223,7 +223,8 @@ bool HostPage::acceptNavigationRequest(const QUrl &url, NavigationType, bool isM
         }
         return true;
     }
-    if (scheme == u"about" && !isMainFrame)
+    // Frames start empty; so does a dialog window kept ready (HostWindow::makeSpare).
+    if (scheme == u"about" && (!isMainFrame || url == QUrl(QStringLiteral("about:blank"))))
         return true;
     if (isOutsideAddress(url))
         openOutside(url);
@@ -245,9 +246,10 @@ void HostPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, con
     if (QUrl(source).path().endsWith(u"/file.document") && message.startsWith(u"Blocked script execution"))
         return;
     const QString text = QStringLiteral("%1:%2: %3").arg(QUrl(source).fileName()).arg(line).arg(message);
-    if (level == ErrorMessageLevel)
+    if (level == ErrorMessageLevel) {
+        m_lastConsoleError = message.left(500);
         qCWarning(lcConsole).noquote() << text;
-    else
+    } else
         qCInfo(lcConsole).noquote() << text;
 }
 

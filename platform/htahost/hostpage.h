@@ -30,6 +30,8 @@ public:
     ~HostPage() override;
 
     bool isBridged() const { return m_bridged; }
+    // The page's last console error (its first 500 characters), for whoever reports its failure.
+    const QString &lastConsoleError() const { return m_lastConsoleError; }
     const QString &token() const { return m_token; }
     HostWindow *hostWindow() const { return m_window; }
     ObjectTable &objects() { return *m_objects; }
@@ -70,6 +72,7 @@ private:
     std::vector<std::pair<QString, std::unique_ptr<QIODevice>>> m_heldReads;
     BulkChannel *m_bulk;
     std::unique_ptr<FileWatch> m_fileWatch;
+    QString m_lastConsoleError;
 };
 
 // True when the library is registered as the server of some class (cached per process for a

@@ -5,13 +5,16 @@
 #include "hostpage.h"
 #include "schemehandler.h"
 #include "singleinstance.h"
+#include "standbykeeper.h"
 
 #include "automation/module.h"
+#include "ipc/capturedialog.h"
 #include "shell/desktopidentity.h"
 
 #include <QApplication>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 
@@ -24,19 +27,21 @@ namespace tavrelo::htahost {
 
 namespace {
 
-constexpr int kSessionGraceMs = 10000;
 int g_signalPipe[2] = {-1, -1};
 
-// The end of the session (SIGTERM, SIGHUP, SIGINT) closes the windows as the close box does.
-void watchSessionEnd(QApplication &app)
+}
+
+void watchSessionEnd(QApplication &app, std::function<void()> ended)
 {
+    if (!ended)
+        ended = [] { HostWindow::closeAll(kSessionGraceMs); };
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
         return;
     auto *notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier] {
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier, ended = std::move(ended)] {
         char signal = 0;
         if (::read(g_signalPipe[1], &signal, 1) == 1)
-            HostWindow::closeAll(kSessionGraceMs);
+            ended();
         notifier->setEnabled(true);
     });
     struct sigaction action {};
@@ -50,6 +55,14 @@ void watchSessionEnd(QApplication &app)
         ::sigaction(number, &action, nullptr);
 }
 
+QWebEngineProfile *makeProfile(QObject *parent)
+{
+    auto *profile = new QWebEngineProfile(parent); // off the record: nothing of the pages is kept on disk
+    profile->installUrlSchemeHandler(QByteArrayLiteral("res"), new SchemeHandler(profile));
+    profile->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    profile->settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+    profile->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    return profile;
 }
 
 int runHost(int &argc, char **argv, const ResAddress &page, WindowOptions options, const QString &screenshot)
@@ -73,11 +86,7 @@ int runHost(int &argc, char **argv, const ResAddress &page, WindowOptions option
             return 0;
     }
 
-    auto *profile = new QWebEngineProfile(&app); // off the record: nothing of the pages is kept on disk
-    profile->installUrlSchemeHandler(QByteArrayLiteral("res"), new SchemeHandler(profile));
-    profile->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
-    profile->settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
-    profile->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    QWebEngineProfile *profile = makeProfile(&app);
 
     const bool dialog = options.dialog;
     auto *window = new HostWindow(profile, std::move(options));
@@ -98,6 +107,12 @@ int runHost(int &argc, char **argv, const ResAddress &page, WindowOptions option
             window->raise();
             window->activateWindow();
         });
+    }
+    // The application's main window keeps a capture dialog ready for the browser while it is open.
+    if (single && !dialog && window->options().bridged && screenshot.isEmpty() && tavrelo::ipc::capturedialog::standbyWanted()) {
+        auto *keeper = new StandbyKeeper(window);
+        QObject::connect(window->page(), &QWebEnginePage::loadFinished, keeper, &StandbyKeeper::start,
+                         Qt::SingleShotConnection);
     }
     if (!screenshot.isEmpty())
         window->screenshotAndClose(screenshot);

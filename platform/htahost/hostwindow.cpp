@@ -131,15 +131,47 @@ HostWindow::HostWindow(QWebEngineProfile *profile, WindowOptions options, QWidge
     layout->addWidget(m_view, 1);
     layout->addWidget(m_findBar);
 
-    const QString resource = parseResAddress(m_options.address).value_or(ResAddress{}).resource;
-    setWindowTitle(resource);
     connect(m_page, &QWebEnginePage::titleChanged, this,
-            [this, resource](const QString &title) { setWindowTitle(title.isEmpty() ? resource : title); });
+            [this](const QString &title) { setWindowTitle(title.isEmpty() ? resourceName() : title); });
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this, [this] {
         if (m_closeState == CloseState::RunningHandlers)
             finishClose();
     });
 
+    if (m_options.address.isEmpty()) {
+        m_page->load(QUrl(QStringLiteral("about:blank"))); // a spare: its engine process starts now
+        return;
+    }
+    start(opener);
+}
+
+HostWindow::~HostWindow() { openWindows().removeAll(this); }
+
+HostWindow *HostWindow::makeSpare(QWebEngineProfile *profile)
+{
+    WindowOptions options;
+    options.bridged = true;
+    options.dialog = true;
+    auto *spare = new HostWindow(profile, std::move(options));
+    // Made as if shown, never on the screen: the window's surfaces exist before it is needed.
+    spare->setAttribute(Qt::WA_DontShowOnScreen);
+    spare->show();
+    return spare;
+}
+
+void HostWindow::openSpare(WindowOptions options)
+{
+    options.bridged = true; // its page was made for one of the application's
+    options.dialog = true;
+    m_options = std::move(options);
+    hide();
+    setAttribute(Qt::WA_DontShowOnScreen, false);
+    start(nullptr);
+}
+
+void HostWindow::start(QWidget *opener)
+{
+    setWindowTitle(resourceName());
     if (m_options.dialog)
         applyDialogFeatures(opener);
     else
@@ -147,7 +179,7 @@ HostWindow::HostWindow(QWebEngineProfile *profile, WindowOptions options, QWidge
     m_view->load(m_options.address);
 }
 
-HostWindow::~HostWindow() { openWindows().removeAll(this); }
+QString HostWindow::resourceName() const { return parseResAddress(m_options.address).value_or(ResAddress{}).resource; }
 
 void HostWindow::applyAttributes()
 {

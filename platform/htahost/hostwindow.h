@@ -42,6 +42,12 @@ public:
     HostWindow(QWebEngineProfile *profile, WindowOptions options, QWidget *opener = nullptr);
     ~HostWindow() override;
 
+    // A dialog window made ahead of need for a page of the application: hidden, its page's engine
+    // process already started on an empty page, so that openSpare shows its page sooner.
+    static HostWindow *makeSpare(QWebEngineProfile *profile);
+    // Opens the spare window as the dialog `options` describe (a page of the application, no opener).
+    void openSpare(WindowOptions options);
+
     HostPage *page() const { return m_page; }
     QWebEngineProfile *profile() const { return m_profile; }
     const WindowOptions &options() const { return m_options; }
@@ -82,6 +88,8 @@ protected:
     bool event(QEvent *event) override;
 
 private:
+    void start(QWidget *opener);
+    QString resourceName() const;
     void applyAttributes();
     void applyDialogFeatures(QWidget *opener);
     void finishClose();

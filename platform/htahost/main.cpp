@@ -1,6 +1,7 @@
 // htahost: runs an HTML Application (or any page) from a library's resources.
 //
 //   htahost [--dialog] [--features TEXT] [--menu-arguments FILE] [--screenshot FILE] res://LIBRARY/PAGE [ARGUMENT...]
+//   htahost --capture-standby
 //   htahost --help | --version
 
 #include "htahost/hostprogram.h"
@@ -30,6 +31,8 @@ struct HostOptions {
     QCommandLineOption menuArguments{QStringLiteral("menu-arguments"),
                                      QStringLiteral("A JSON file with the captured browser window for a capture dialog."),
                                      QStringLiteral("FILE")};
+    QCommandLineOption captureStandby{QStringLiteral("capture-standby"),
+                                      QStringLiteral("Stand by for the browser's next capture with the engine started (the viewer starts it).")};
     QCommandLineOption screenshot{QStringLiteral("screenshot"),
                                   QStringLiteral("Save a picture of the window to FILE once the page has loaded, then close."),
                                   QStringLiteral("FILE")};
@@ -41,7 +44,7 @@ struct HostOptions {
         parser.setApplicationDescription(QStringLiteral("Runs an HTML Application, or any page, from a library's resources."));
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
-        parser.addOptions({dialog, features, menuArguments, screenshot, help, version});
+        parser.addOptions({dialog, features, menuArguments, captureStandby, screenshot, help, version});
         parser.addPositionalArgument(QStringLiteral("address"), QStringLiteral("The page: res://LIBRARY/PAGE."));
         parser.addPositionalArgument(QStringLiteral("arguments"), QStringLiteral("The page's command line."),
                                      QStringLiteral("[ARGUMENT...]"));
@@ -107,6 +110,10 @@ int main(int argc, char *argv[])
         problem = parser.errorText();
     else if (parser.isSet(hostOptions.help) || parser.isSet(hostOptions.version))
         ;
+    else if (parser.isSet(hostOptions.captureStandby) && arguments.isEmpty())
+        return runCaptureStandby(argc, argv);
+    else if (parser.isSet(hostOptions.captureStandby))
+        problem = QStringLiteral("a capture standby takes no page");
     else if (arguments.isEmpty())
         problem = QStringLiteral("no page address given");
     else if (!(address = parseResAddress(QUrl(arguments.front()))))

@@ -7,6 +7,7 @@
 #include "support/registryprobe.h"
 #include "support/eventloop.h"
 #include "support/scratchregistry.h"
+#include "support/scratchruntime.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,6 +15,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocalServer>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -137,6 +139,7 @@ protected:
         "Software\\Microsoft\\Internet Explorer\\Extensions\\{CDE56277-42BE-11d4-B79C-00C0F04903DC}";
 
     ScratchRegistry m_registry;
+    ScratchRuntime m_runtime; // a standby of this user's own session never hears of these captures
     QTemporaryDir m_dir;
     QString m_log;
     QProcess m_host;
@@ -254,6 +257,18 @@ TEST_F(NativeHost, answersHowTheDialogEnded)
     run = talk(frame(json(grabMessage())));
     ASSERT_EQ(run.answers.size(), 1);
     EXPECT_EQ(run.answers[0].value("error").toString(), QStringLiteral("the capture dialog ended abnormally"));
+}
+
+// Something that takes the connection on the capture standby's socket but never says hello (a
+// standby that hangs) is passed by: the dialog starts as a process of its own.
+TEST_F(NativeHost, startsTheDialogItselfWhenTheStandbySocketDoesNotAnswer)
+{
+    QLocalServer silent;
+    ASSERT_TRUE(silent.listen(m_runtime.path() + QStringLiteral("/capture-dialog")));
+    const HostRun run = talk(frame(json(grabMessage())));
+    EXPECT_EQ(run.answers, (QList<QJsonObject>{{{"ok", true}, {"outcome", "stored"}}})) << run.err.toStdString();
+    EXPECT_EQ(programsStarted().size(), 1);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("did not answer"))) << run.err.toStdString();
 }
 
 TEST_F(NativeHost, takesAMessageOfExactlyItsLimit)

@@ -1,11 +1,15 @@
 // The capture dialog as a browser starts it: htahost --dialog --menu-arguments on ktGrab.htm of
-// the helper library, with a private registry, home and user-interface test files; and as the
+// the helper library, with a private registry, home and user-interface test files; through the
+// native host, in a process of its own or in the standby a running viewer keeps; and as the
 // viewer opens it for its own list. Each case reads the outcome from outside: the host's exit
 // status, the collection file, the settings and the log of message boxes.
 
 #include "support/viewerfixture.h"
 #include "support/weston.h"
 
+#include "ipc/capturedialog.h"
+
+#include <QLocalSocket>
 #include <QRegularExpression>
 
 namespace {
@@ -76,6 +80,66 @@ protected:
         EXPECT_TRUE(m_grab.state() == QProcess::NotRunning || m_grab.waitForFinished(kDialogMs)) << "the dialog closes";
         return m_grab.exitStatus() == QProcess::NormalExit ? m_grab.exitCode() : -1;
     }
+    // A native host as a browser starts it, sent one grab of `text`.
+    void startNativeHost(QProcess &host, const QString &text)
+    {
+        host.setProcessEnvironment(testEnvironment(m_grabPort));
+        host.start(str(NATIVE_HOST), {str("chrome-extension://pfhpkbcioilhppjlcenhmflbflekbhkf/")});
+        ASSERT_TRUE(host.waitForStarted());
+        const QByteArray body = QJsonDocument(QJsonObject{{str("command"), str("grab")}, {str("title"), str("Report\a 2026")},
+                                                          {str("url"), str("https://example.org/\x1b" "a")},
+                                                          {str("selectionType"), str("Text")}, {str("text"), text}})
+                                    .toJson(QJsonDocument::Compact);
+        const quint32 length = quint32(body.size());
+        host.write(QByteArray(reinterpret_cast<const char *>(&length), sizeof length) + body);
+    }
+    // The host's one answer, once its input has ended and it has gone.
+    static QJsonObject nativeAnswer(QProcess &host)
+    {
+        QByteArray answer;
+        EXPECT_TRUE(turnUntil([&] { return (answer += host.readAllStandardOutput()).endsWith('}'); }, kDialogMs));
+        host.closeWriteChannel();
+        EXPECT_TRUE(host.waitForFinished(kDialogMs));
+        return QJsonDocument::fromJson(answer.mid(4)).object();
+    }
+    // The process of the capture standby that says hello on this user's socket, once one other
+    // than `other` does; 0 when none does in time.
+    static qint64 standbyProcess(qint64 other = 0)
+    {
+        qint64 pid = 0;
+        turnUntil([&] {
+            QLocalSocket socket;
+            socket.connectToServer(tavrelo::ipc::capturedialog::socketPath());
+            if (!socket.waitForConnected(1000) || !socket.waitForReadyRead(1000))
+                return false;
+            pid = QJsonDocument::fromJson(socket.readLine()).object().value(str("pid")).toInteger();
+            return pid != 0 && pid != other;
+        }, kDialogMs);
+        return pid != other ? pid : 0;
+    }
+    // True once the process has ended (a standby is started detached: nobody may reap it).
+    static bool ended(qint64 pid)
+    {
+        const QByteArray stat = ScratchRegistry::readFile(QStringLiteral("/proc/%1/stat").arg(pid));
+        const qsizetype name = stat.lastIndexOf(')');
+        return name < 0 || stat.mid(name + 2, 1) == "Z";
+    }
+    // Runs the viewer on a collection of its own and sets up the DevTools port of the standbys it
+    // starts; the collection's path.
+    QString startViewerWithStandby(const char *name)
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost);
+        m_standbyPort = probe.serverPort();
+        probe.close();
+        m_extraEnvironment.insert(str("TAVRELO_STANDBY_REMOTE_DEBUGGING"), QStringLiteral("127.0.0.1:%1").arg(m_standbyPort));
+        const QString path = writeCollection(str(name), "TimeStamp=\"1\" NextUIN=\"3\" dbversion=\"1.0\"", "2");
+        EXPECT_TRUE(registryprobe::setValue(tavrelo::registry::HKEY_CURRENT_USER, str("SOFTWARE\\Tavrelo\\Quillet\\Quillet"),
+                                            str("LastFile"), tavrelo::registry::REG_SZ, path.toUtf8()));
+        startClipvane({path});
+        waitForTitle([name](const QString &title) { return title.contains(str(name)); });
+        return path;
+    }
     QStringList messages() const
     {
         QStringList texts;
@@ -108,6 +172,7 @@ protected:
 
     QProcess m_grab;
     quint16 m_grabPort = 0;
+    quint16 m_standbyPort = 0;
 };
 
 TEST_F(Capture, NoTextToGrabClosesTheDialogAndStoresNothing)
@@ -363,24 +428,12 @@ TEST_F(Capture, TextGrabbedFromTheViewersOwnListHasNoAddress)
 // stored without them and the collection opens again whole.
 TEST_F(Capture, ControlCharactersFromTheBrowserLeaveTheCollectionReadable)
 {
+    // No viewer runs: the dialog is a process of its own, on the port of the host's environment.
     QProcess host;
-    host.setProcessEnvironment(testEnvironment(m_grabPort));
-    host.start(str(NATIVE_HOST), {str("chrome-extension://pfhpkbcioilhppjlcenhmflbflekbhkf/")});
-    ASSERT_TRUE(host.waitForStarted());
-    const QByteArray body = QJsonDocument(QJsonObject{{str("command"), str("grab")}, {str("title"), str("Report\a 2026")},
-                                                      {str("url"), str("https://example.org/\x1b" "a")},
-                                                      {str("selectionType"), str("Text")},
-                                                      {str("text"), str("end of page one\f\vpage two\x01")}})
-                                .toJson(QJsonDocument::Compact);
-    const quint32 length = quint32(body.size());
-    host.write(QByteArray(reinterpret_cast<const char *>(&length), sizeof length) + body);
+    startNativeHost(host, str("end of page one\f\vpage two\x01"));
     auto dialog = attachGrab();
     dialog->evaluate(str("setTimeout(() => OK.click()); true"));
-    QByteArray answer;
-    EXPECT_TRUE(turnUntil([&] { return (answer += host.readAllStandardOutput()).contains('}'); }, kDialogMs));
-    EXPECT_TRUE(answer.contains("\"stored\"")) << answer.toStdString();
-    host.closeWriteChannel();
-    EXPECT_TRUE(host.waitForFinished(kDialogMs));
+    EXPECT_EQ(nativeAnswer(host), (QJsonObject{{str("ok"), true}, {str("outcome"), str("stored")}}));
 
     const QString path = m_home.filePath(str("Clipvane.t-q"));
     QProcess xmllint;
@@ -401,6 +454,48 @@ TEST_F(Capture, ControlCharactersFromTheBrowserLeaveTheCollectionReadable)
         return m_devTools->evaluate(str("fnGetQuilletHolder().querySelectorAll('table.Fragment').length")).toInt() == 1;
     }, kDialogMs)) << "the viewer opens the collection with its fragment";
     EXPECT_TRUE(messages().isEmpty()) << messages().join(u'|').toStdString();
+}
+
+// With a viewer running, the browser's capture opens in the standby the viewer keeps ready (a
+// process of its own, whose engine was up before the message), not in a dialog process the
+// native host starts; it stores, and its process ends with the dialog. The viewer then keeps
+// the next standby ready, and that one, never used, ends with the viewer.
+TEST_F(Capture, WithAViewerRunningTheCaptureOpensInTheStandbyItKeeps)
+{
+    const QString path = startViewerWithStandby("kept.t-q");
+    const qint64 first = standbyProcess();
+    ASSERT_GT(first, 0) << "the viewer keeps a standby";
+    QProcess host;
+    startNativeHost(host, str("seen through the standby"));
+    auto dialog = attachGrab(m_standbyPort);
+    EXPECT_TRUE(DevToolsPage(m_grabPort).targets().isEmpty()) << "no dialog process was started";
+    EXPECT_EQ(dialog->evaluate(str("document.visibilityState")).toString(), str("visible"));
+    dialog->evaluate(str("setTimeout(() => OK.click()); true"));
+    EXPECT_EQ(nativeAnswer(host), (QJsonObject{{str("ok"), true}, {str("outcome"), str("stored")}}));
+    ASSERT_EQ(fragments(path).size(), 1);
+    EXPECT_EQ(fragments(path)[0].value(str("Text")).toString(), str("seen through the standby"));
+    EXPECT_TRUE(turnUntil([first] { return ended(first); }, kDialogMs)) << "the standby's process ends with its dialog";
+
+    const qint64 next = standbyProcess(first);
+    ASSERT_GT(next, 0) << "the viewer keeps the next standby ready";
+    stopViewer();
+    EXPECT_TRUE(turnUntil([next] { return ended(next); }, kDialogMs)) << "an unused standby ends with the viewer";
+}
+
+// A standby that dies under its dialog is a failure for the browser, never "stored" and never
+// silence.
+TEST_F(Capture, AStandbyThatDiesUnderTheDialogFailsTheCapture)
+{
+    startViewerWithStandby("doomed.t-q");
+    const qint64 standby = standbyProcess();
+    ASSERT_GT(standby, 0);
+    QProcess host;
+    startNativeHost(host, str("never stored"));
+    auto dialog = attachGrab(m_standbyPort);
+    ASSERT_EQ(::kill(pid_t(standby), SIGKILL), 0);
+    const QJsonObject answer = nativeAnswer(host);
+    EXPECT_EQ(answer.value(str("ok")), QJsonValue(false));
+    EXPECT_EQ(answer.value(str("error")).toString(), str("the capture dialog ended abnormally"));
 }
 
 } // namespace

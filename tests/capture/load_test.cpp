@@ -167,6 +167,9 @@ TEST_F(CaptureLoad, EveryCaptureAndEveryChangeIsStoredAndNothingHangs)
     QProcess regsvr;
     regsvr.start(str(CLIPVANE_REGSVR), {str("-s"), str(PAGES_LIBRARY)});
     ASSERT_TRUE(regsvr.waitForFinished(30000) && regsvr.exitCode() == 0) << "the page library registers";
+    // Every dialog is a process the test started through a host of its own, with its own DevTools
+    // port: the viewer keeps no standby (the capture tests cover the standby's dialog).
+    m_extraEnvironment.insert(str("TAVRELO_CAPTURE_STANDBY"), str("0"));
     startClipvane({path});
     ASSERT_TRUE(waitForTitle([](const QString &title) { return title.contains(str("load.t-q")); }).contains(str("load.t-q")));
 

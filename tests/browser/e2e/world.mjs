@@ -58,6 +58,9 @@ export class World {
         const world = new World(fs.mkdtempSync(path.join(os.tmpdir(), "clipvane-e2e-")), installed);
         world.dialogPort = await freePort();
         world.viewerPort = await freePort();
+        world.standbyPort = await freePort();
+        // The standby a running viewer keeps for captures serves DevTools there.
+        world.env.TAVRELO_STANDBY_REMOTE_DEBUGGING = `127.0.0.1:${world.standbyPort}`;
         if (!installed)
             world.register();
         return world;
@@ -139,9 +142,10 @@ export class World {
         fs.rmSync(this.root, {recursive: true, force: true, maxRetries: 3});
     }
 
-    // The capture dialog the browser's host started, once its folder tree shows.
+    // The capture dialog the browser's host started, or the viewer's standby opened, once its
+    // folder tree shows.
     async attachDialog(timeoutMs = kWaitMs) {
-        const dialog = await DevToolsPage.attach(this.dialogPort, (url) => url.endsWith("/ktGrab.htm"), timeoutMs);
+        const dialog = await DevToolsPage.attach([this.dialogPort, this.standbyPort], (url) => url.endsWith("/ktGrab.htm"), timeoutMs);
         await until("the dialog's folder tree", () => dialog.evaluate(
             "new Promise((r) => setTimeout(() => { try { r(document.readyState == 'complete' &&"
             + " !!frames.ctlFoldersTree.document.getElementById('FoldersTree')); } catch (e) { r(false); } }))"));
@@ -160,10 +164,16 @@ export class World {
 
 // A page of a DevTools server (htahost's): attached by its address, evaluates script.
 export class DevToolsPage {
-    static async attach(port, accept, timeoutMs = kWaitMs) {
-        const target = await until(`a DevTools page on port ${port}`, async () => {
-            const pages = await (await fetch(`http://127.0.0.1:${port}/json`)).json();
-            return pages.find((page) => page.type === "page" && accept(page.url));
+    // The first page `accept` takes on the DevTools port, or on one of the ports, given.
+    static async attach(ports, accept, timeoutMs = kWaitMs) {
+        const target = await until(`a DevTools page on port ${ports}`, async () => {
+            for (const port of [].concat(ports)) {
+                const pages = await fetch(`http://127.0.0.1:${port}/json`).then((r) => r.json()).catch(() => []);
+                const page = pages.find((page) => page.type === "page" && accept(page.url));
+                if (page)
+                    return page;
+            }
+            return undefined;
         }, timeoutMs);
         const page = new DevToolsPage(new WebSocket(target.webSocketDebuggerUrl));
         await new Promise((resolve, reject) => { page.socket.once("open", resolve); page.socket.once("error", reject); });
