@@ -212,7 +212,7 @@ std::unique_ptr<QIODevice> HostPage::takeRead(const QString &name)
     return read;
 }
 
-bool HostPage::acceptNavigationRequest(const QUrl &url, NavigationType, bool isMainFrame)
+bool HostPage::acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame)
 {
     const QString scheme = url.scheme();
     if (scheme == u"res") {
@@ -223,8 +223,8 @@ bool HostPage::acceptNavigationRequest(const QUrl &url, NavigationType, bool isM
         }
         return true;
     }
-    // Frames start empty; so does a dialog window kept ready (HostWindow::makeSpare).
-    if (scheme == u"about" && (!isMainFrame || url == QUrl(QStringLiteral("about:blank"))))
+    // Frames start empty; so does a dialog window kept ready (HostWindow::makeSpare loads it).
+    if (scheme == u"about" && (!isMainFrame || (type == NavigationTypeTyped && url == QUrl(QStringLiteral("about:blank")))))
         return true;
     if (isOutsideAddress(url))
         openOutside(url);
