@@ -162,7 +162,7 @@ bool waitForQuiet()
 bool standbyReady(const QProcessEnvironment &environment, DevToolsPage *spare)
 {
     const char *missing = !standbyListens(environment)                ? "listens"
-                          : !spare->attach(QStringLiteral("about:blank")) ? "serves DevTools"
+                          : !turnUntil([spare] { return spare->attach(QStringLiteral("about:blank")); }, 120000) ? "serves DevTools"
                           : !turnUntil([spare] { return spare->evaluate(QStringLiteral("document.readyState")).toString() == u"complete"; },
                                        kLongMs)
                               ? "has its window loaded"
@@ -230,6 +230,7 @@ bool measure(int fragments, Figures *figures)
     QTemporaryDir scratch;
     const quint16 viewerPort = freePort(), dialogPort = freePort(), standbyPort = freePort();
     QProcessEnvironment environment = benchworld::environment(scratch, viewerPort);
+    environment.insert(QStringLiteral("TAVRELO_STANDBY_REMOTE_DEBUGGING"), QStringLiteral("127.0.0.1:%1").arg(standbyPort));
     // The capture dialog opens the last collection, else this one.
     const QString collection = scratch.filePath(QStringLiteral("home/Clipvane.t-q"));
     if (!benchworld::generateCollection(collection, QString::number(qMax(10, fragments / 10)), QString::number(fragments), environment) ||

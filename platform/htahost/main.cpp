@@ -14,6 +14,10 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include <dirent.h>
 #include <unistd.h>
 
 using namespace tavrelo::htahost;
@@ -66,6 +70,24 @@ int answerHelpOrVersion(const QCommandLineParser &parser, const HostOptions &opt
     return 0;
 }
 
+// The viewer that starts a standby holds files (its collection's lock among them) and sockets
+// (its DevTools server's) that the engine does not mark close-on-exec; a standby outlives the
+// viewer, so it must not keep them open.
+void closeInheritedFiles()
+{
+    if (::close_range(3, ~0U, 0) == 0)
+        return;
+    std::vector<int> open;
+    if (DIR *folder = ::opendir("/proc/self/fd")) {
+        while (const dirent *entry = ::readdir(folder))
+            if (const int fd = std::atoi(entry->d_name); fd > 2 && fd != ::dirfd(folder))
+                open.push_back(fd);
+        ::closedir(folder);
+    }
+    for (const int fd : open)
+        ::close(fd);
+}
+
 QString quoted(const QString &text) { return u'"' + text + u'"'; }
 
 // The captured browser window for a capture dialog: {"title", "url", "selectionType", "text"}.
@@ -110,8 +132,10 @@ int main(int argc, char *argv[])
         problem = parser.errorText();
     else if (parser.isSet(hostOptions.help) || parser.isSet(hostOptions.version))
         ;
-    else if (parser.isSet(hostOptions.captureStandby) && arguments.isEmpty())
+    else if (parser.isSet(hostOptions.captureStandby) && arguments.isEmpty()) {
+        closeInheritedFiles();
         return runCaptureStandby(argc, argv);
+    }
     else if (parser.isSet(hostOptions.captureStandby))
         problem = QStringLiteral("a capture standby takes no page");
     else if (arguments.isEmpty())

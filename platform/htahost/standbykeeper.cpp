@@ -20,6 +20,8 @@ namespace {
 constexpr int kFirstLookMs = 2000;
 // After the watched standby has ended: its dialog's process is still saving, the next can wait.
 constexpr int kNextLookMs = 1000;
+// After the socket failed otherwise than by nobody listening.
+constexpr int kAfterTroubleMs = 10000;
 // While a standby started here comes up.
 constexpr int kRetryMs = 200;
 constexpr int kStartupMs = 30000;
@@ -104,7 +106,7 @@ void StandbyKeeper::lost()
     m_state = State::Idle;
     if (m_socket.error() != QLocalSocket::ServerNotFoundError && m_socket.error() != QLocalSocket::ConnectionRefusedError) {
         qCWarning(lcKeeper, "Cannot reach the capture standby: %s", qPrintable(m_socket.errorString()));
-        return;
+        return m_next.start(kAfterTroubleMs);
     }
     // Nobody listens: one started here may still be coming up.
     if (m_startedOne && !m_starting.hasExpired())

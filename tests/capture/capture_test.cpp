@@ -124,6 +124,19 @@ protected:
         const qsizetype name = stat.lastIndexOf(')');
         return name < 0 || stat.mid(name + 2, 1) == "Z";
     }
+    // The sockets and files the process's descriptors from 3 on refer to, but for the engine's
+    // own read-only ones (which each process opens for itself).
+    static QSet<QString> openFiles(qint64 pid)
+    {
+        QSet<QString> files;
+        const QString folder = QStringLiteral("/proc/%1/fd").arg(pid);
+        for (const QString &fd : QDir(folder).entryList(QDir::Files | QDir::System)) {
+            const QString target = QFileInfo(folder + u'/' + fd).symLinkTarget();
+            if (fd.toInt() > 2 && !target.startsWith(u"/usr/"))
+                files << target;
+        }
+        return files;
+    }
     // Runs the viewer on a collection of its own and sets up the DevTools port of the standbys it
     // starts; the collection's path.
     QString startViewerWithStandby(const char *name)
@@ -465,6 +478,10 @@ TEST_F(Capture, WithAViewerRunningTheCaptureOpensInTheStandbyItKeeps)
     const QString path = startViewerWithStandby("kept.t-q");
     const qint64 first = standbyProcess();
     ASSERT_GT(first, 0) << "the viewer keeps a standby";
+    // It outlives the viewer: it must hold nothing of the viewer's (its DevTools server, a lock).
+    ASSERT_EQ(viewerWindows().size(), 1);
+    const QSet<QString> shared = openFiles(first) & openFiles(viewerWindows()[0].section(u'-', 0, 0).toLongLong());
+    EXPECT_TRUE(shared.isEmpty()) << QStringList(shared.values()).join(u' ').toStdString();
     QProcess host;
     startNativeHost(host, str("seen through the standby"));
     auto dialog = attachGrab(m_standbyPort);
