@@ -203,6 +203,7 @@ double capturesPerSecond(QProcessEnvironment environment, int count)
     clock.start();
     for (int i = 0; i < count; ++i) {
         const quint16 port = freePort();
+        environment.insert(QStringLiteral("QTWEBENGINE_REMOTE_DEBUGGING"), QStringLiteral("127.0.0.1:%1").arg(port));
         QProcess host;
         host.setProcessEnvironment(environment);
         host.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -228,8 +229,10 @@ double capturesPerSecond(QProcessEnvironment environment, int count)
 bool measure(int fragments, Figures *figures)
 {
     QTemporaryDir scratch;
-    const quint16 viewerPort = freePort(), dialogPort = freePort(), standbyPort = freePort();
+    const QList<quint16> ports = benchworld::freePorts(3);
+    const quint16 viewerPort = ports[0], dialogPort = ports[1], standbyPort = ports[2];
     QProcessEnvironment environment = benchworld::environment(scratch, viewerPort);
+    environment.remove(QStringLiteral("TAVRELO_CAPTURE_STANDBY"));
     environment.insert(QStringLiteral("TAVRELO_STANDBY_REMOTE_DEBUGGING"), QStringLiteral("127.0.0.1:%1").arg(standbyPort));
     // The capture dialog opens the last collection, else this one.
     const QString collection = scratch.filePath(QStringLiteral("home/Clipvane.t-q"));
@@ -248,6 +251,7 @@ bool measure(int fragments, Figures *figures)
     figures->save = viewer.evaluate(QString::fromUtf8(kReferenceSave) + QStringLiteral("('%1')").arg(copy), kLongMs).toDouble();
 
     // The browser's message, as the extension sends it, once the viewer keeps a standby ready.
+    environment.insert(QStringLiteral("QTWEBENGINE_REMOTE_DEBUGGING"), QStringLiteral("127.0.0.1:%1").arg(dialogPort));
     auto spare = std::make_unique<DevToolsPage>(standbyPort);
     if (!standbyReady(environment, spare.get()))
         return false;

@@ -81,8 +81,22 @@ inline quint16 freePort()
     return probe.serverPort();
 }
 
+// `count` free ports, all different: each is held while the next is found (a port just closed
+// may be handed out again at once).
+inline QList<quint16> freePorts(int count)
+{
+    std::vector<std::unique_ptr<QTcpServer>> probes;
+    QList<quint16> ports;
+    for (int i = 0; i < count; ++i) {
+        probes.push_back(std::make_unique<QTcpServer>());
+        probes.back()->listen(QHostAddress::LocalHost);
+        ports << probes.back()->serverPort();
+    }
+    return ports;
+}
+
 // The environment of programs that live in `scratch`: its folders home, registry and runtime are
-// made, and pages serve DevTools on `devToolsPort`.
+// made, pages serve DevTools on `devToolsPort`, and the viewer keeps no capture standby.
 inline QProcessEnvironment environment(const QTemporaryDir &scratch, quint16 devToolsPort)
 {
     for (const char *folder : {"home", "registry", "runtime"})
@@ -93,6 +107,9 @@ inline QProcessEnvironment environment(const QTemporaryDir &scratch, quint16 dev
     environment.insert(QStringLiteral("TAVRELO_RUNTIME_DIR"), scratch.filePath(QStringLiteral("runtime")));
     environment.insert(QStringLiteral("TAVRELO_AUTOMATION"), scratch.filePath(QStringLiteral("answers.jsonl")));
     environment.insert(QStringLiteral("QTWEBENGINE_REMOTE_DEBUGGING"), QStringLiteral("127.0.0.1:%1").arg(devToolsPort));
+    // The capture standby's start, once after the viewer's page has loaded, is not in the
+    // viewer's figures; the capture benchmark turns it on.
+    environment.insert(QStringLiteral("TAVRELO_CAPTURE_STANDBY"), QStringLiteral("0"));
     return environment;
 }
 

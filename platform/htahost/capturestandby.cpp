@@ -41,7 +41,7 @@ constexpr int kLastWordMs = 5000;
 
 class CaptureStandby final : public QObject {
 public:
-    explicit CaptureStandby(QWebEngineProfile *profile) : m_profile(profile)
+    CaptureStandby()
     {
         connect(&m_server, &QLocalServer::newConnection, this, [this] {
             while (QLocalSocket *socket = m_server.nextPendingConnection())
@@ -60,14 +60,20 @@ public:
             ::close(m_lock);
     }
 
-    // Takes the socket, unless another standby holds it: the lock decides, so that two standbys
-    // started at once never both listen (a user-only socket is renamed over its name, which
-    // would take a live one's name).
-    bool listen()
+    // False when another standby holds the socket. The lock decides, so that two standbys started
+    // at once never both listen (a user-only socket is renamed over its name, which would take a
+    // live one's name), and before the engine starts, so that the one that ends at once takes
+    // nothing (its DevTools port) from the one that stays.
+    bool lock()
     {
         m_lock = ::open(protocol::lockPath().toLocal8Bit().constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (m_lock < 0 || ::flock(m_lock, LOCK_EX | LOCK_NB) != 0)
-            return false;
+        return m_lock >= 0 && ::flock(m_lock, LOCK_EX | LOCK_NB) == 0;
+    }
+
+    // Takes the socket and makes the dialog window ready.
+    bool listen(QWebEngineProfile *profile)
+    {
+        m_profile = profile;
         const QString path = protocol::socketPath();
         QLocalServer::removeServer(path); // what a standby that died left
         m_server.setSocketOptions(QLocalServer::UserAccessOption);
@@ -79,8 +85,6 @@ public:
         m_unwatched.start(kFirstWatcherMs);
         return true;
     }
-
-    bool taken() const { return m_taken; }
 
     // At the end of the session: an open dialog closes as by its close box; a standby simply ends.
     void endSession()
@@ -184,7 +188,7 @@ private:
         });
     }
 
-    QWebEngineProfile *m_profile;
+    QWebEngineProfile *m_profile = nullptr;
     QLocalServer m_server;
     QTimer m_unwatched;
     HostWindow *m_spare = nullptr;
@@ -203,20 +207,21 @@ int runCaptureStandby(int &argc, char **argv)
     QApplication::setOrganizationName(QStringLiteral("Tavrelo"));
     // The dialog's end is told to the native host before the process ends.
     QApplication::setQuitOnLastWindowClosed(false);
+    // The connections go last: a viewer that watches starts the next standby once they have.
+    CaptureStandby standby;
+    if (!standby.lock())
+        return 0;
     QWebEngineProfile *profile = makeProfile(&app);
     int result = 0;
-    {
-        CaptureStandby standby(profile);
-        if (standby.listen()) {
-            watchSessionEnd(app, [&standby] { standby.endSession(); });
-            result = QApplication::exec();
-        }
-        // Pages go before their profile.
-        const auto windows = QApplication::topLevelWidgets();
-        for (QWidget *window : windows)
-            delete qobject_cast<HostWindow *>(window);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    if (standby.listen(profile)) {
+        watchSessionEnd(app, [&standby] { standby.endSession(); });
+        result = QApplication::exec();
     }
+    // Pages go before their profile.
+    const auto windows = QApplication::topLevelWidgets();
+    for (QWidget *window : windows)
+        delete qobject_cast<HostWindow *>(window);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     delete profile;
     return result;
 }

@@ -141,8 +141,11 @@ protected:
     // starts; the collection's path.
     QString startViewerWithStandby(const char *name)
     {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost);
+        QTcpServer probe; // a port just closed may be handed out again: not the fixture's or the dialog's
+        do {
+            probe.close();
+            probe.listen(QHostAddress::LocalHost);
+        } while (probe.serverPort() == m_grabPort || probe.serverPort() == m_devToolsPort);
         m_standbyPort = probe.serverPort();
         probe.close();
         m_extraEnvironment.insert(str("TAVRELO_STANDBY_REMOTE_DEBUGGING"), QStringLiteral("127.0.0.1:%1").arg(m_standbyPort));
