@@ -34,8 +34,9 @@ namespace protocol = tavrelo::ipc::capturedialog;
 
 namespace {
 
-// A standby that no viewer watches by then was started by one that has gone.
-constexpr int kFirstWatcherMs = 30000;
+// A standby that no viewer watches by then was started by one that has gone (a viewer watches
+// within a fifth of a second of the standby listening).
+constexpr int kFirstWatcherMs = 10000;
 // How long the dialog's outcome may take to reach the native host once the dialog has closed.
 constexpr int kLastWordMs = 5000;
 

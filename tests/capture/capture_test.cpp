@@ -518,4 +518,42 @@ TEST_F(Capture, AStandbyThatDiesUnderTheDialogFailsTheCapture)
     EXPECT_EQ(answer.value(str("error")).toString(), str("the capture dialog ended abnormally"));
 }
 
+// Whoever reaches the user's socket gets a dialog only for a page of the application, with
+// whole menu arguments: anything else is refused, opens nothing, and leaves the standby for the
+// next capture.
+TEST_F(Capture, AStandbyRefusesWhatADialogHostWouldRefuse)
+{
+    startViewerWithStandby("asked.t-q");
+    const qint64 standby = standbyProcess();
+    ASSERT_GT(standby, 0);
+    const QString page = str("res://") + str(HELPERS_LIBRARY) + str("/ktGrab.htm");
+    const QJsonObject whole = captured("Text", "asked");
+    QJsonObject partial = whole;
+    partial.remove(str("text"));
+    const struct {
+        const char *name;
+        QJsonObject request;
+        const char *refusal;
+    } cases[] = {
+        {"a web page", {{str("page"), str("https://example.org/ktGrab.htm")}, {str("menuArguments"), whole}}, "the page is not res://"},
+        {"a page of a library not registered", {{str("page"), str("res:///bin/sh/ktGrab.htm")}, {str("menuArguments"), whole}},
+         "the page is not one of the application's"},
+        {"menu arguments without the text", {{str("page"), page}, {str("menuArguments"), partial}}, "the menu arguments are not"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QLocalSocket socket;
+        socket.connectToServer(tavrelo::ipc::capturedialog::socketPath());
+        ASSERT_TRUE(socket.waitForConnected(kDialogMs));
+        socket.write(tavrelo::ipc::capturedialog::line(c.request));
+        QByteArray said;
+        EXPECT_TRUE(turnUntil([&] { return (said += socket.readAll()).count('\n') >= 2 || socket.state() != QLocalSocket::ConnectedState; }, kDialogMs));
+        said += socket.readAll();
+        const QJsonObject answer = QJsonDocument::fromJson(said.split('\n').value(1)).object();
+        EXPECT_TRUE(answer.value(str("refused")).toString().startsWith(str(c.refusal))) << said.toStdString();
+    }
+    EXPECT_TRUE(DevToolsPage(m_standbyPort).targets().size() == 1) << "nothing opened beside the waiting window";
+    EXPECT_EQ(standbyProcess(), standby) << "the same standby waits for the next capture";
+}
+
 } // namespace
