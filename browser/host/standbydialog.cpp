@@ -64,8 +64,7 @@ void StandbyDialog::dropped()
     case State::Requested: // the standby went before it opened anything
         return unavailable(QStringLiteral("the connection ended"));
     case State::Opened:
-        return ended({false, {},
-                      QStringLiteral("the capture dialog ended abnormally")});
+        return ended({false, {}, QStringLiteral("the capture dialog ended abnormally")});
     case State::Done:
         return;
     }

@@ -5,6 +5,7 @@
 //   htahost --help | --version
 
 #include "htahost/hostprogram.h"
+#include "ipc/capturedialog.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -93,16 +94,14 @@ QString quoted(const QString &text) { return u'"' + text + u'"'; }
 // The captured browser window for a capture dialog: {"title", "url", "selectionType", "text"}.
 bool readMenuArguments(const QString &path, QJsonObject *arguments)
 {
+    namespace protocol = tavrelo::ipc::capturedialog;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > 64 * 1024 * 1024)
+    if (!file.open(QIODevice::ReadOnly) || file.size() > protocol::kMaxMenuArgumentsBytes)
         return false;
-    const QJsonObject object = QJsonDocument::fromJson(file.readAll()).object();
-    for (const char *key : {"title", "url", "selectionType", "text"}) {
-        if (!object.value(QLatin1String(key)).isString())
-            return false;
-    }
-    *arguments = object;
-    return true;
+    const std::optional<QJsonObject> captured = protocol::menuArguments(QJsonDocument::fromJson(file.readAll()).object());
+    if (captured)
+        *arguments = *captured;
+    return captured.has_value();
 }
 
 }
