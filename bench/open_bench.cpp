@@ -15,6 +15,8 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QTemporaryDir>
@@ -36,7 +38,27 @@ window.bench = (() => {
   const show = fnShowReadCollection, read = fnReadFileNow;
   fnShowReadCollection = (...a) => { show(...a); shownAt = Date.now(); };
   fnReadFileNow = (...a) => { bench.reads++; return read(...a); };
+  // The time of each stage of the last load (ms), by the page's functions that make it.
+  const phases = {};
+  const timed = (name, key) => {
+    const inner = window[name];
+    window[name] = function (...a) {
+      const start = performance.now();
+      const result = inner.apply(this, a);
+      const end = () => { phases[key] = performance.now() - start; };
+      if (result && typeof result.then == 'function')
+        result.then(end, end);
+      else
+        end();
+      return result;
+    };
+  };
+  timed('fnCheckedInitializeFileAsync', 'read, parse and checks');
+  timed('fnGiveMissingUINs', 'identifiers');
+  timed('fnRenderFolderTree', 'tree markup');
+  timed('fnShowLoadedTree', 'tree shown');
   return {
+    phases: () => JSON.stringify(phases),
     reads: 0, // the collection's reads, of opens and reloads
     // The engine's parse of the collection's text alone, best of two (the text flat already).
     parse: () => {
@@ -129,6 +151,7 @@ int main(int argc, char *argv[])
     const auto figure = [&](const QString &call) { return viewer.evaluate(QStringLiteral("bench.") + call, kLongMs).toDouble(); };
     const double parse = figure(QStringLiteral("parse()"));
     const double open = std::min(figure(QStringLiteral("open()")), figure(QStringLiteral("open()")));
+    const QJsonObject phases = QJsonDocument::fromJson(viewer.evaluate(QStringLiteral("bench.phases()")).toString().toUtf8()).object();
     if (options.isSet(profile)) {
         viewer.call(QStringLiteral("Profiler.enable"), {});
         viewer.call(QStringLiteral("Profiler.start"), {});
@@ -179,6 +202,8 @@ int main(int argc, char *argv[])
                 open / xmllint);
     std::printf("%-62s %9.0f ms  %5.2fx the parse (at most 0.5x)\n", "  of it, everything but the engine's parse", open - parse,
                 (open - parse) / parse);
+    for (auto phase = phases.constBegin(); phase != phases.constEnd(); ++phase)
+        std::printf("    %-58s %9.0f ms\n", qPrintable(phase.key()), phase.value().toDouble());
     const double bestReload = *std::min_element(reloads.cbegin(), reloads.cend());
     std::printf("%-62s %9.0f ms  %5.2fx xmllint (at most 2.2x)\n", "reload after another program replaced the file (best of 5)",
                 bestReload, bestReload / xmllint);

@@ -52,8 +52,10 @@ function fnTreeChildFolders(oElement, bIsDatabase, oByParent)
     return aDefault.sort(fnByName).concat(aOthers.sort(fnByName));
 }
 
-// One item of the outline, of a folder as fnTreeFolder reads it.
-function fnRenderTreeItem(oFolder, sCurrentNode, bIsDatabase, oByParent)
+// One item of the outline, of a folder as fnTreeFolder reads it, with the items below it: its
+// parts are added to aParts, which the caller joins once (a text joined at every level would be
+// copied again for each folder above it).
+function fnRenderTreeItem(oFolder, sCurrentNode, bIsDatabase, oByParent, aParts)
 {
     var aChildren = fnTreeChildFolders(oFolder.element, bIsDatabase, oByParent);
     var sUIN = oFolder.uin;
@@ -66,13 +68,14 @@ function fnRenderTreeItem(oFolder, sCurrentNode, bIsDatabase, oByParent)
     sItem += "><SPAN class=\"FolderNameNotFocused\" name=\"FolderName\" nowrap IsFocused=\"" +
         (sCurrentNode !== null && sUIN == sCurrentNode ? "true" : "false") + "\">" +
         fnTreeEscape(oFolder.name) + "</SPAN>";
+    aParts.push(sItem);
     if (aChildren.length) {
-        var aItems = [];
+        aParts.push("<UL class=\"SubTree\" name=\"SubTree\" id=\"SubTree\">");
         for (var i = 0; i < aChildren.length; i++)
-            aItems.push(fnRenderTreeItem(aChildren[i], sCurrentNode, false, oByParent));
-        sItem += "<UL class=\"SubTree\" name=\"SubTree\" id=\"SubTree\">" + aItems.join("") + "</UL>";
+            fnRenderTreeItem(aChildren[i], sCurrentNode, false, oByParent, aParts);
+        aParts.push("</UL>");
     }
-    return sItem + "</LI>";
+    aParts.push("</LI>");
 }
 
 // The whole outline of `oBase`, or "" when it has no root folder.
@@ -81,8 +84,9 @@ function fnRenderFolderTree(oBase)
     var oDatabase = fnGetDatabaseElement(oBase);
     if (!oDatabase)
         return "";
-    return "<UL class=\"FoldersTree\" name=\"FoldersTree\" id=\"FoldersTree\" UIN=\"" +
-        fnTreeEscape(oDatabase.getAttribute(cxbiAttUIN)) + "\" onSelectionChange=\"top.fnOnTreeSelectionChange();\">" +
-        fnRenderTreeItem(fnTreeFolder(oDatabase), oDatabase.getAttribute(cxbiAttCurrentNode), true,
-                         fnTreeFoldersByParent(oDatabase)) + "</UL>";
+    var aParts = ["<UL class=\"FoldersTree\" name=\"FoldersTree\" id=\"FoldersTree\" UIN=\"" +
+        fnTreeEscape(oDatabase.getAttribute(cxbiAttUIN)) + "\" onSelectionChange=\"top.fnOnTreeSelectionChange();\">"];
+    fnRenderTreeItem(fnTreeFolder(oDatabase), oDatabase.getAttribute(cxbiAttCurrentNode), true, fnTreeFoldersByParent(oDatabase), aParts);
+    aParts.push("</UL>");
+    return aParts.join("");
 }
