@@ -28,7 +28,8 @@ namespace {
 
 constexpr int kLongMs = 1200000;
 
-// Installed in the viewer's page: bench.parse(), bench.open(), bench.reloadAfter(epochMs).
+// Installed in the viewer's page: bench.parse(), bench.frameParse(), bench.open(), bench.reloadAfter(epochMs),
+// bench.phases().
 const char *kHelpers = R"JS(
 window.bench = (() => {
   const done = () => new Promise((r) => (function again() {
@@ -70,6 +71,21 @@ window.bench = (() => {
         const start = performance.now();
         new DOMParser().parseFromString(text, 'application/xml');
         best = Math.min(best, performance.now() - start);
+      }
+      return best;
+    },
+    // The engine's read and parse of the file as a document of its own frame, as an open has
+    // it parsed (best of two): what an open waits for before any of its own work.
+    frameParse: async () => {
+      let best = Infinity;
+      for (let i = 0; i < 2; i++) {
+        if (typeof gc === 'function') gc();
+        const start = performance.now();
+        const read = await __tavreloHost.readFileDocument(gsCurrentPath);
+        best = Math.min(best, performance.now() - start);
+        if (!read)
+          throw new Error('the file was not parsed as a document');
+        read.release();
       }
       return best;
     },
@@ -150,8 +166,17 @@ int main(int argc, char *argv[])
     }
     const auto figure = [&](const QString &call) { return viewer.evaluate(QStringLiteral("bench.") + call, kLongMs).toDouble(); };
     const double parse = figure(QStringLiteral("parse()"));
-    const double open = std::min(figure(QStringLiteral("open()")), figure(QStringLiteral("open()")));
-    const QJsonObject phases = QJsonDocument::fromJson(viewer.evaluate(QStringLiteral("bench.phases()")).toString().toUtf8()).object();
+    const double frameParse = figure(QStringLiteral("frameParse()"));
+    // The faster of two opens, with the time of its stages.
+    double open = 0;
+    QJsonObject phases;
+    for (int i = 0; i < 2; ++i) {
+        const double ms = figure(QStringLiteral("open()"));
+        if (i == 0 || ms < open) {
+            open = ms;
+            phases = QJsonDocument::fromJson(viewer.evaluate(QStringLiteral("bench.phases()")).toString().toUtf8()).object();
+        }
+    }
     if (options.isSet(profile)) {
         viewer.call(QStringLiteral("Profiler.enable"), {});
         viewer.call(QStringLiteral("Profiler.start"), {});
@@ -198,10 +223,15 @@ int main(int argc, char *argv[])
 
     std::printf("%-62s %9.0f ms\n", "reference: xmllint --noout", xmllint);
     std::printf("%-62s %9.0f ms  %5.2fx xmllint\n", "reference: the engine's parse of the text (DOMParser)", parse, parse / xmllint);
+    std::printf("%-62s %9.0f ms  %5.2fx xmllint\n", "reference: the engine's read and parse of the file in a frame", frameParse,
+                frameParse / xmllint);
     std::printf("%-62s %9.0f ms  %5.2fx xmllint (at most 2.0x)\n", "a whole open: lock, read, parse, checks, identifiers, tree", open,
                 open / xmllint);
     std::printf("%-62s %9.0f ms  %5.2fx the parse (at most 0.5x)\n", "  of it, everything but the engine's parse", open - parse,
                 (open - parse) / parse);
+    std::printf("%-62s %9.0f ms  %5.2fx the frame's read and parse\n", "  of it, everything but the frame's read and parse",
+                open - frameParse, (open - frameParse) / frameParse);
+    std::printf("  its stages:\n");
     for (auto phase = phases.constBegin(); phase != phases.constEnd(); ++phase)
         std::printf("    %-58s %9.0f ms\n", qPrintable(phase.key()), phase.value().toDouble());
     const double bestReload = *std::min_element(reloads.cbegin(), reloads.cend());
