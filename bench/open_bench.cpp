@@ -2,7 +2,8 @@
 // parse, checks, identifiers, folder tree) and the reload after another program replaced the
 // file (as another instance's save does; the viewer's file watch starts it), each beside
 // `xmllint --noout` of the same file and the engine's own parse in the same run; the viewer's
-// resident memory after each of five reloads; and, with --profile, where an open spends its time.
+// resident memory after each of five reloads; what the wait indicator costs while it is on the
+// screen; and, with --profile, where an open spends its time.
 //
 //   open_bench [--folders N] [--fragments M] [--profile]
 //
@@ -20,6 +21,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <cstdio>
 #include <optional>
@@ -218,6 +220,17 @@ int main(int argc, char *argv[])
         benchworld::heapMiB(viewer);
         resident.append(benchworld::residentMiB(scratch));
     }
+    // What the wait indicator costs while it is on the screen, with the page idle: the
+    // processor time of the viewer's processes in 3 s with it and without it.
+    const auto idleSeconds = [&](bool indicator) {
+        viewer.evaluate(indicator ? QStringLiteral("fnShowWaitCursor(); true") : QStringLiteral("true"));
+        const double before = benchworld::processorSeconds(scratch);
+        QThread::sleep(3);
+        const double taken = benchworld::processorSeconds(scratch) - before;
+        viewer.evaluate(QStringLiteral("fnHideWaitCursor(); true"));
+        return taken;
+    };
+    const double withIndicator = idleSeconds(true), withoutIndicator = idleSeconds(false);
     viewer.evaluate(QStringLiteral("window.close()"));
     turnUntil([&viewer] { return viewer.targets().isEmpty(); }, 60000); // its files are gone before the folder
 
@@ -240,7 +253,9 @@ int main(int argc, char *argv[])
     std::printf("resident memory of the viewer's processes (MiB): with the collection open %.0f, after each of 5 more reloads", resident.first());
     for (qsizetype i = 1; i < resident.size(); ++i)
         std::printf(" %.0f", resident.at(i));
-    std::printf("\nreloads (ms):");
+    std::printf("\nthe page idle for 3 s, processor time of the viewer's processes: %.2f s with the wait indicator on the screen, "
+                "%.2f s without it\n", withIndicator, withoutIndicator);
+    std::printf("reloads (ms):");
     for (const double ms : reloads)
         std::printf(" %.0f", ms);
     std::printf(", %d reads of the file for %lld replacements\n", reloadReads, static_cast<long long>(reloads.size()));

@@ -19,6 +19,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include <unistd.h>
+
 namespace benchworld {
 
 // Runs a program to its end (up to 20 minutes); true when it ended with status 0.
@@ -162,16 +164,12 @@ inline double heapMiB(DevToolsPage &viewer)
     return viewer.call(QStringLiteral("Runtime.getHeapUsage"), {}).value(QStringLiteral("usedSize")).toDouble() / (1024.0 * 1024.0);
 }
 
-// The resident memory of the hosts started in this world (by their runtime folder) and of all
-// their child processes, the engine's among them, in MiB.
-inline double residentMiB(const QTemporaryDir &scratch)
+// The hosts started in this world (by their runtime folder) and all their child processes, the
+// engine's among them: their process numbers.
+inline QList<long> worldProcesses(const QTemporaryDir &scratch)
 {
     const QByteArray runtime = "TAVRELO_RUNTIME_DIR=" + QFile::encodeName(scratch.filePath(QStringLiteral("runtime")));
-    const auto field = [](const QByteArray &status, const QByteArray &name) {
-        const qsizetype at = status.indexOf(QByteArray("\n" + name + ":"));
-        return at < 0 ? -1L : status.mid(at + name.size() + 2, 32).simplified().split(' ').first().toLong();
-    };
-    QHash<long, long> parentOf, kibOf;
+    QHash<long, long> parentOf;
     QList<long> hosts;
     for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         bool number = false;
@@ -182,21 +180,54 @@ inline double residentMiB(const QTemporaryDir &scratch)
             name(QStringLiteral("/proc/%1/comm").arg(pid));
         if (!status.open(QIODevice::ReadOnly))
             continue;
-        const QByteArray text = '\n' + status.readAll();
-        parentOf.insert(pid, field(text, "PPid"));
-        kibOf.insert(pid, std::max(0L, field(text, "VmRSS")));
+        const QByteArray text = status.readAll();
+        const qsizetype at = text.indexOf("\nPPid:");
+        parentOf.insert(pid, at < 0 ? 0L : text.mid(at + 6, 32).simplified().split(' ').first().toLong());
         if (name.open(QIODevice::ReadOnly) && name.readAll().trimmed() == "htahost" && environ.open(QIODevice::ReadOnly) &&
             environ.readAll().split('\0').contains(runtime))
             hosts.append(pid);
     }
-    long kib = 0;
-    for (auto it = kibOf.cbegin(); it != kibOf.cend(); ++it)
+    QList<long> world;
+    for (auto it = parentOf.cbegin(); it != parentOf.cend(); ++it)
         for (long pid = it.key(); pid > 1; pid = parentOf.value(pid, 0))
             if (hosts.contains(pid)) {
-                kib += it.value();
+                world.append(it.key());
                 break;
             }
+    return world;
+}
+
+// The resident memory of the world's processes, in MiB.
+inline double residentMiB(const QTemporaryDir &scratch)
+{
+    long kib = 0;
+    for (const long pid : worldProcesses(scratch)) {
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+        if (!status.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = status.readAll();
+        const qsizetype at = text.indexOf("\nVmRSS:");
+        if (at >= 0)
+            kib += text.mid(at + 8, 32).simplified().split(' ').first().toLong();
+    }
     return double(kib) / 1024.0;
+}
+
+// The processor time the world's processes have taken so far (user and system), in seconds.
+inline double processorSeconds(const QTemporaryDir &scratch)
+{
+    long ticks = 0;
+    for (const long pid : worldProcesses(scratch)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // The fields after the command's name, which is in parentheses and may hold spaces.
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 12)
+            ticks += fields.at(11).toLong() + fields.at(12).toLong(); // utime, stime
+    }
+    return double(ticks) / double(::sysconf(_SC_CLK_TCK));
 }
 
 }
