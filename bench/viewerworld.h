@@ -164,6 +164,22 @@ inline double heapMiB(DevToolsPage &viewer)
     return viewer.call(QStringLiteral("Runtime.getHeapUsage"), {}).value(QStringLiteral("usedSize")).toDouble() / (1024.0 * 1024.0);
 }
 
+// A file of a process's folder under /proc; empty when the process has gone.
+inline QByteArray processFile(long pid, const char *name)
+{
+    QFile file(QStringLiteral("/proc/%1/%2").arg(pid).arg(QLatin1String(name)));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The number after `name:` in a process's status file; -1 when it has none.
+inline long statusField(const QByteArray &status, const char *name)
+{
+    const QByteArray key = QByteArray(name) + ':';
+    const qsizetype at = status.startsWith(key) ? 0 : status.indexOf(QByteArray('\n' + key));
+    const qsizetype value = status.startsWith(key) ? key.size() : at + 1 + key.size();
+    return at < 0 ? -1L : status.mid(value, 32).simplified().split(' ').first().toLong();
+}
+
 // The hosts started in this world (by their runtime folder) and all their child processes, the
 // engine's among them: their process numbers.
 inline QList<long> worldProcesses(const QTemporaryDir &scratch)
@@ -174,17 +190,11 @@ inline QList<long> worldProcesses(const QTemporaryDir &scratch)
     for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         bool number = false;
         const long pid = entry.toLong(&number);
-        if (!number)
+        const QByteArray status = number ? processFile(pid, "status") : QByteArray();
+        if (status.isEmpty())
             continue;
-        QFile status(QStringLiteral("/proc/%1/status").arg(pid)), environ(QStringLiteral("/proc/%1/environ").arg(pid)),
-            name(QStringLiteral("/proc/%1/comm").arg(pid));
-        if (!status.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray text = status.readAll();
-        const qsizetype at = text.indexOf("\nPPid:");
-        parentOf.insert(pid, at < 0 ? 0L : text.mid(at + 6, 32).simplified().split(' ').first().toLong());
-        if (name.open(QIODevice::ReadOnly) && name.readAll().trimmed() == "htahost" && environ.open(QIODevice::ReadOnly) &&
-            environ.readAll().split('\0').contains(runtime))
+        parentOf.insert(pid, statusField(status, "PPid"));
+        if (processFile(pid, "comm").trimmed() == "htahost" && processFile(pid, "environ").split('\0').contains(runtime))
             hosts.append(pid);
     }
     QList<long> world;
@@ -201,15 +211,8 @@ inline QList<long> worldProcesses(const QTemporaryDir &scratch)
 inline double residentMiB(const QTemporaryDir &scratch)
 {
     long kib = 0;
-    for (const long pid : worldProcesses(scratch)) {
-        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-        if (!status.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray text = status.readAll();
-        const qsizetype at = text.indexOf("\nVmRSS:");
-        if (at >= 0)
-            kib += text.mid(at + 8, 32).simplified().split(' ').first().toLong();
-    }
+    for (const long pid : worldProcesses(scratch))
+        kib += std::max(0L, statusField(processFile(pid, "status"), "VmRSS"));
     return double(kib) / 1024.0;
 }
 
@@ -218,12 +221,9 @@ inline double processorSeconds(const QTemporaryDir &scratch)
 {
     long ticks = 0;
     for (const long pid : worldProcesses(scratch)) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
         // The fields after the command's name, which is in parentheses and may hold spaces.
-        const QByteArray text = stat.readAll();
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        const QByteArray stat = processFile(pid, "stat");
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
         if (fields.size() > 12)
             ticks += fields.at(11).toLong() + fields.at(12).toLong(); // utime, stime
     }
